@@ -1,0 +1,221 @@
+#include "bridge/modQUIB.h"
+
+#include <exception>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/exe_name.h"
+
+namespace modQUIB {
+
+std::u16string gStatus;
+std::u16string gMessageText1;
+std::u16string gMessageText2;
+std::u16string gTextBuffer;
+int16_t gMessageNumber = 0;
+uint32_t gTextDeliveries = 0;
+
+namespace {
+
+std::optional<HostTable> gHost;
+std::exception_ptr gCallbackFailure;
+
+// A callback's counted string: a negative length counts as 0, and a null
+// pointer is the empty string whatever length comes with it.
+std::u16string DecodeCounted(const char* text, int32_t length) {
+    if (!text || length <= 0) {
+        return std::u16string();
+    }
+    return quib::platform::DecodeSystemCodePage(
+        std::string_view(text, static_cast<size_t>(length)));
+}
+
+// Keeps a failure inside a callback from crossing into the library.
+template <typename Body>
+void Guarded(Body body) noexcept {
+    try {
+        body();
+    } catch (...) {
+        if (!gCallbackFailure) {
+            gCallbackFailure = std::current_exception();
+        }
+    }
+}
+
+const HostTable& Host() {
+    if (!gHost) {
+        throw quib::NumberedError(91, quib::platform::ExecutableName(),
+                                  u"The host library is not loaded");
+    }
+    return *gHost;
+}
+
+std::string PluginName() {
+    return quib::platform::EncodeSystemCodePage(quib::platform::ExecutableName());
+}
+
+// A writable, NUL-terminated copy of a text for the library to work in.
+struct WorkBuffer {
+    explicit WorkBuffer(const std::u16string& text) {
+        const std::string bytes = quib::platform::EncodeSystemCodePage(text);
+        data.assign(bytes.begin(), bytes.end());
+        length = data.size();
+        data.push_back('\0');
+    }
+    // Reads back exactly as many bytes as were sent, NULs included, whatever
+    // the library wrote there.
+    std::u16string ReadBack() const {
+        return quib::platform::DecodeSystemCodePage(std::string_view(data.data(), length));
+    }
+    std::vector<char> data;
+    size_t length = 0;
+};
+
+enum class Verdict { Return, Repeat, RegisterAndRepeat };
+
+Verdict Judge(const std::u16string& status) {
+    if (status == kStatusBusy) {
+        return Verdict::Repeat;
+    }
+    if (status == kStatusLinkClosed || status == kStatusOk || status.empty()) {
+        return Verdict::Return;
+    }
+    if (status == kStatusNotRegistered) {
+        return Verdict::RegisterAndRepeat;
+    }
+    return Verdict::Repeat;
+}
+
+// Repeats one library call as the reported status demands, within the limits.
+template <typename Call>
+RequestOutcome RequestLoop(RequestLimits limits, Call call) {
+    const auto start = std::chrono::steady_clock::now();
+    RequestOutcome outcome;
+    for (;;) {
+        call();
+        ++outcome.calls;
+        const Verdict verdict = Judge(gStatus);
+        if (verdict == Verdict::Return) {
+            outcome.lastStatus = gStatus;
+            return outcome;
+        }
+        if (outcome.calls >= limits.maxCalls ||
+            std::chrono::steady_clock::now() - start >= limits.maxTime) {
+            outcome.completed = false;
+            outcome.lastStatus = gStatus;
+            return outcome;
+        }
+        if (verdict == Verdict::RegisterAndRepeat) {
+            QuibRegister();
+        }
+    }
+}
+
+}  // namespace
+
+void VELLQUIB_CALL StatusCallback(const char* status, int32_t length) noexcept {
+    Guarded([&] { gStatus = DecodeCounted(status, length); });
+}
+
+void VELLQUIB_CALL MessageCallback(const char* text1, int32_t length1, int16_t number,
+                                   const char* text2, int32_t length2) noexcept {
+    Guarded([&] {
+        gMessageText1 = DecodeCounted(text1, length1);
+        gMessageText2 = DecodeCounted(text2, length2);
+        gMessageNumber = number;
+    });
+}
+
+void VELLQUIB_CALL TextCallback(const char* buffer, int32_t length) noexcept {
+    Guarded([&] {
+        gTextBuffer = TrimTextBuffer(DecodeCounted(buffer, length));
+        ++gTextDeliveries;
+    });
+}
+
+std::u16string TrimTextBuffer(std::u16string s) {
+    // The host frames its buffer with four characters and a NUL after the text.
+    const size_t nul = s.find(u'\0');
+    if (nul != std::u16string::npos && nul + 1 > 5) {
+        s.resize(nul + 1 - 5);
+    }
+    size_t end = s.size();
+    while (end >= 2 && s[end - 2] == u'\r' && s[end - 1] == u'\n') {
+        end -= 2;
+    }
+    s.resize(end);
+    return s;
+}
+
+void RethrowCallbackFailure() {
+    if (gCallbackFailure) {
+        std::exception_ptr failure = std::exchange(gCallbackFailure, nullptr);
+        std::rethrow_exception(failure);
+    }
+}
+
+void AttachHost(const HostTable& table) {
+    gHost = table;
+}
+void DetachHost() {
+    gHost.reset();
+}
+bool HostAttached() {
+    return gHost.has_value();
+}
+
+int16_t InitDDE() {
+    const std::string plugin = PluginName();
+    const int16_t result =
+        Host().InitDDE(plugin.c_str(), &StatusCallback, &MessageCallback, &TextCallback);
+    RethrowCallbackFailure();
+    return result;
+}
+
+void KillDDE() {
+    Host().KillDDE();
+    RethrowCallbackFailure();
+}
+
+void QuibRegister() {
+    const std::string plugin = PluginName();
+    Host().QuibRegister(plugin.c_str());
+    RethrowCallbackFailure();
+}
+
+void QuibUnregister() {
+    const std::string plugin = PluginName();
+    Host().QuibUnregister(plugin.c_str());
+    RethrowCallbackFailure();
+}
+
+RequestOutcome Communicate(int32_t mode, std::u16string avatar, std::u16string message,
+                           RequestLimits limits) {
+    const int16_t mode16 = quib::NarrowTo16(mode);
+    // The working texts: each repetition sends what the library left in the
+    // buffers of the call before.
+    std::u16string workAvatar = std::move(avatar);
+    std::u16string workMessage = std::move(message);
+    return RequestLoop(limits, [&] {
+        const std::string plugin = PluginName();
+        WorkBuffer a(workAvatar);
+        WorkBuffer m(workMessage);
+        Host().QuibCommunicate(plugin.c_str(), mode16, a.data.data(), m.data.data());
+        RethrowCallbackFailure();
+        workAvatar = a.ReadBack();
+        workMessage = m.ReadBack();
+    });
+}
+
+RequestOutcome GetAllText(RequestLimits limits) {
+    return RequestLoop(limits, [] {
+        const std::string plugin = PluginName();
+        Host().QuibGetAllText(plugin.c_str());
+        RethrowCallbackFailure();
+    });
+}
+
+}  // namespace modQUIB

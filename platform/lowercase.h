@@ -1,0 +1,13 @@
+// Lower-casing by the user's locale, for comparisons without regard to case.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quib::platform {
+
+// Same length as the input (one code unit in, one out); characters outside
+// the locale's mapping are returned unchanged.
+std::u16string LowerCaseUser(std::u16string_view text);
+
+}  // namespace quib::platform

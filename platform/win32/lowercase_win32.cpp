@@ -1,0 +1,35 @@
+#include <windows.h>
+
+#include "platform/lowercase.h"
+
+namespace quib::platform {
+
+std::u16string LowerCaseUser(std::u16string_view text) {
+    std::u16string out(text);
+    if (text.empty()) {
+        return out;
+    }
+    // Plain ASCII needs no locale (and is the common case for avatar names).
+    bool ascii = true;
+    for (char16_t& c : out) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c + (u'a' - u'A'));
+        } else if (c >= 0x80) {
+            ascii = false;
+        }
+    }
+    if (ascii) {
+        return out;
+    }
+    // LCMAP_LOWERCASE maps code unit for code unit, so the length is unchanged.
+    const int n = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE,
+                                reinterpret_cast<LPCWSTR>(text.data()),
+                                static_cast<int>(text.size()), reinterpret_cast<LPWSTR>(out.data()),
+                                static_cast<int>(out.size()), nullptr, nullptr, 0);
+    if (n != static_cast<int>(text.size())) {
+        out.assign(text);  // keep the text as it is rather than lose it
+    }
+    return out;
+}
+
+}  // namespace quib::platform

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/exe_name.h"
+#include "platform/lowercase.h"
+
+namespace quib::platform {
+namespace {
+
+TEST(CodePage, AsciiRoundTripsWithEmbeddedNuls) {
+    const std::string bytes("a\0b\r\n\0", 6);
+    const std::u16string text = DecodeSystemCodePage(bytes);
+    EXPECT_EQ(text, std::u16string(u"a\0b\r\n\0", 6));
+    EXPECT_EQ(EncodeSystemCodePage(text), bytes);
+}
+
+TEST(CodePage, NonAsciiRoundTripsThroughTheSystemCodePage) {
+#ifndef _WIN32
+    std::setlocale(LC_ALL, "C.UTF-8");
+#endif
+    const std::u16string zoe = u"Zo\u00EB";
+    const std::string bytes = EncodeSystemCodePage(zoe);
+#ifdef _WIN32
+    // The test prefix runs with code page 1252.
+    EXPECT_EQ(bytes, "Zo\xEB");
+#endif
+    EXPECT_EQ(DecodeSystemCodePage(bytes), zoe);
+}
+
+TEST(CodePage, UndecodableBytesBecomeReplacementCharactersNotLostText) {
+#ifndef _WIN32
+    std::setlocale(LC_ALL, "C.UTF-8");
+    // A lone continuation byte and a truncated sequence at the end.
+    const std::u16string text = DecodeSystemCodePage("a\x80z\xC3");
+    EXPECT_EQ(text, u"a\uFFFDz\uFFFD");
+#else
+    // Every byte decodes in code page 1252; none may vanish.
+    EXPECT_EQ(DecodeSystemCodePage("a\x81z").size(), 3u);
+#endif
+}
+
+TEST(CodePage, UnrepresentableCharactersEncodeAsQuestionMarks) {
+#ifndef _WIN32
+    std::setlocale(LC_ALL, "C");
+#endif
+    EXPECT_EQ(EncodeSystemCodePage(u"a\u4E2Db"), "a?b");
+}
+
+TEST(CodePage, LargeBufferDecodesWhole) {
+    std::string big(8 << 20, 'x');
+    big[12345] = '\0';
+    const std::u16string text = DecodeSystemCodePage(big);
+    ASSERT_EQ(text.size(), big.size());
+    EXPECT_EQ(text[12345], u'\0');
+    EXPECT_EQ(text.back(), u'x');
+}
+
+TEST(ExeName, FileTitleDropsFolderAndExtension) {
+    struct Case {
+        std::u16string_view path, title;
+    };
+    const Case cases[] = {
+        {u"C:\\Program Files\\Quib\\QuibDemo.exe", u"QuibDemo"},
+        {u"/opt/q/QuibDemo", u"QuibDemo"},
+        {u"C:\\a.b\\plug.in.exe", u"plug.in"},
+        {u"NoExtension", u"NoExtension"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileTitleFromPath(c.path), c.title);
+    }
+}
+
+TEST(ExeName, NamesTheRunningTestProgram) {
+    EXPECT_EQ(ExecutableName(), u"platform_tests");
+}
+
+TEST(LowerCase, KeepsLengthAndLowersLetters) {
+    EXPECT_EQ(LowerCaseUser(u"Bob BOB bOb 12:30 <System>"), u"bob bob bob 12:30 <system>");
+    const std::u16string pair = u"\U0001F600X";
+    EXPECT_EQ(LowerCaseUser(pair), u"\U0001F600x");
+}
+
+TEST(LowerCase, NonAsciiLettersFollowTheLocale) {
+#ifndef _WIN32
+    std::setlocale(LC_ALL, "C.UTF-8");
+#endif
+    EXPECT_EQ(LowerCaseUser(u"ZO\u00CB"), u"zo\u00EB");
+}
+
+TEST(Error, NarrowTo16RaisesOverflowOutsideTheRange) {
+    EXPECT_EQ(NarrowTo16(32767), 32767);
+    EXPECT_EQ(NarrowTo16(-32768), -32768);
+    for (int64_t v : {32768LL, -32769LL, 1LL << 40}) {
+        try {
+            NarrowTo16(v);
+            ADD_FAILURE() << v;
+        } catch (const NumberedError& e) {
+            EXPECT_EQ(e.Number(), 6);
+            EXPECT_EQ(e.Description(), u"Overflow");
+            EXPECT_EQ(e.Source(), u"platform_tests");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quib::platform

@@ -8,6 +8,11 @@ root=$PWD
 
 bash scripts/setup.sh
 
+# The Windows tests need a display: the whole run gets one private Xvfb server.
+if [ -z "${QUIB_IN_XVFB:-}" ]; then
+    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$0" "$@"
+fi
+
 status=0
 summary=()
 
@@ -36,24 +41,17 @@ fi
 # --- win32 under Wine -----------------------------------------------------
 export WINEPREFIX="$root/build/win32/wineprefix"
 export WINEDEBUG=-all
-export LC_ALL=C.UTF-8 LANG=en_US.UTF-8
+# A fixed locale, so that Wine's system code page is 1252 on every machine.
+unset LC_ALL
+export LANG=en_US.UTF-8
 
-# One X server for the whole run (the window tests need a display).
-xvfb_log=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$xvfb_log.fd" >"$xvfb_log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -s "$xvfb_log.fd" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$xvfb_log.fd")"
-cleanup() {
-    wineserver -k >/dev/null 2>&1 || true
-    kill "$xvfb_pid" >/dev/null 2>&1 || true
-    rm -f "$xvfb_log" "$xvfb_log.fd"
-}
+cleanup() { wineserver -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
 cmake --preset win32 >/dev/null
 # Prefix and persistent wineserver first, detached from ctest's pipes.
 scripts/wine-prefix.sh "$WINEPREFIX"
+# Test discovery runs the test programs under Wine at build time.
 run_step "win32 build" cmake --build --preset win32
 run_step "win32 tests" ctest --preset win32 -j2
 

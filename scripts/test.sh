@@ -28,6 +28,12 @@ run_step() {
     fi
 }
 
+# --- formatting -------------------------------------------------------------
+format_check() {
+    git ls-files -- '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+}
+run_step "clang-format" format_check
+
 # --- native ---------------------------------------------------------------
 cmake --preset native >/dev/null
 run_step "native build" cmake --build --preset native

@@ -10,4 +10,9 @@ namespace quib::platform {
 // the locale's mapping are returned unchanged.
 std::u16string LowerCaseUser(std::u16string_view text);
 
+// The same mapping written into out (its old content replaced, its storage
+// reused), for callers that lower-case many strings in a row. text must not
+// view into out.
+void LowerCaseUserInto(std::u16string_view text, std::u16string& out);
+
 }  // namespace quib::platform

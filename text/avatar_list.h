@@ -21,7 +21,8 @@ class AvatarListSink {
 // Clears the list, then appends each distinct speaker of the text's lines
 // (cut with the tokenizer at CR LF) in order of first appearance, compared
 // without regard to case; the scan ends at the first empty line. Error 6 at
-// the 16-bit limits, with the entries added before it left in the list.
+// the 16-bit limits, with the entries added before it left in the list. The
+// text always starts a new scan: an empty one leaves the list empty.
 void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string text);
 
 // True when an entry of the list equals the name after both are lower-cased.

@@ -17,6 +17,16 @@ class LineTokenizer {
     // is error 6, with nothing consumed.
     std::u16string GetToken(std::u16string sText, std::u16string sDelimiter);
 
+    // GetToken for callers that walk a whole text: the same rules and errors,
+    // but the piece is a view into the tokenizer's own copy of the text, valid
+    // until the next call of NextToken, GetToken or Start on this tokenizer.
+    // The unread rest is kept as an offset, so a whole text costs one pass.
+    std::u16string_view NextToken(std::u16string sText, std::u16string_view sDelimiter);
+
+    // Makes sText the current text whatever its length; an empty sText
+    // discards the unread rest.
+    void Start(std::u16string sText);
+
     // The unread rest of the current text.
     std::u16string_view Remainder() const;
 

@@ -6,8 +6,8 @@ namespace quib::platform {
 
 // The POSIX half follows the C library's current locale (LC_CTYPE), the same
 // one whose charset stands in for the system code page.
-std::u16string LowerCaseUser(std::u16string_view text) {
-    std::u16string out(text);
+void LowerCaseUserInto(std::u16string_view text, std::u16string& out) {
+    out.assign(text);
     for (char16_t& c : out) {
         if (c < 0x80) {
             if (c >= u'A' && c <= u'Z') {
@@ -23,6 +23,11 @@ std::u16string LowerCaseUser(std::u16string_view text) {
             c = static_cast<char16_t>(lower);
         }
     }
+}
+
+std::u16string LowerCaseUser(std::u16string_view text) {
+    std::u16string out;
+    LowerCaseUserInto(text, out);
     return out;
 }
 

@@ -4,10 +4,10 @@
 
 namespace quib::platform {
 
-std::u16string LowerCaseUser(std::u16string_view text) {
-    std::u16string out(text);
+void LowerCaseUserInto(std::u16string_view text, std::u16string& out) {
+    out.assign(text);
     if (text.empty()) {
-        return out;
+        return;
     }
     // Plain ASCII needs no locale (and is the common case for avatar names).
     bool ascii = true;
@@ -19,7 +19,7 @@ std::u16string LowerCaseUser(std::u16string_view text) {
         }
     }
     if (ascii) {
-        return out;
+        return;
     }
     // LCMAP_LOWERCASE maps code unit for code unit, so the length is unchanged.
     const int n = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE,
@@ -29,6 +29,11 @@ std::u16string LowerCaseUser(std::u16string_view text) {
     if (n != static_cast<int>(text.size())) {
         out.assign(text);  // keep the text as it is rather than lose it
     }
+}
+
+std::u16string LowerCaseUser(std::u16string_view text) {
+    std::u16string out;
+    LowerCaseUserInto(text, out);
     return out;
 }
 

@@ -1,0 +1,293 @@
+// vellquib.dll through its exports, as a plug-in uses it: statuses, callbacks
+// on the calling thread, deliveries from the message loop, closing the link.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/vellquib.h"
+
+namespace {
+
+struct Message {
+    std::string text1;
+    int16_t number;
+    std::string text2;
+};
+
+// What the callbacks received, and on which thread.
+struct Record {
+    std::vector<std::string> statuses;
+    std::vector<Message> messages;
+    std::vector<std::string> texts;
+    std::vector<DWORD> threads;
+};
+Record gRecord;
+
+void VELLQUIB_CALL OnStatus(const char* s, int32_t n) {
+    gRecord.statuses.emplace_back(s, static_cast<size_t>(n));
+    gRecord.threads.push_back(GetCurrentThreadId());
+}
+void VELLQUIB_CALL OnMessage(const char* a, int32_t na, int16_t number, const char* b, int32_t nb) {
+    gRecord.messages.push_back(
+        {std::string(a, static_cast<size_t>(na)), number, std::string(b, static_cast<size_t>(nb))});
+    gRecord.threads.push_back(GetCurrentThreadId());
+}
+void VELLQUIB_CALL OnText(const char* t, int32_t n) {
+    gRecord.texts.emplace_back(t, static_cast<size_t>(n));
+    gRecord.threads.push_back(GetCurrentThreadId());
+}
+
+class Dll : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        gRecord = Record();
+        // Quiet defaults for every test; a test overrides before Open().
+        Env("VELLQUIB_BUSY_PERCENT", "0");
+        Env("VELLQUIB_DELIVERY_MS", "0");
+        Env("VELLQUIB_CHATTER_MS", "0");
+        Env("VELLQUIB_ESP_REPLY_MS", "0");
+        Env("VELLQUIB_INIT_RESULT", nullptr);
+        Env("VELLQUIB_SEED", nullptr);
+        module_ = LoadLibraryW(L"vellquib.dll");
+        ASSERT_NE(module_, nullptr);
+        init_ = Proc<InitDDEProc>("InitDDE");
+        kill_ = Proc<KillDDEProc>("KillDDE");
+        reg_ = Proc<QuibRegisterProc>("QuibRegister");
+        unreg_ = Proc<QuibUnregisterProc>("QuibUnregister");
+        comm_ = Proc<QuibCommunicateProc>("QuibCommunicate");
+        get_ = Proc<QuibGetAllTextProc>("QuibGetAllText");
+        there_ = Proc<IsVellThereProc>("IsVellThere");
+        send_ = Proc<QuibSendProc>("QuibSend");
+        ASSERT_TRUE(init_ && kill_ && reg_ && unreg_ && comm_ && get_ && there_ && send_);
+    }
+    void TearDown() override {
+        if (kill_) {
+            kill_();
+        }
+        if (module_) {
+            FreeLibrary(module_);
+        }
+    }
+
+    static void Env(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
+
+    template <typename P>
+    P Proc(const char* name) {
+        return reinterpret_cast<P>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+
+    int16_t Open() { return init_("Demo", &OnStatus, &OnMessage, &OnText); }
+
+    // Dispatches messages until pred holds or the time is up.
+    template <typename Pred>
+    bool PumpUntil(Pred pred, DWORD ms = 3000) {
+        const DWORD start = GetTickCount();
+        while (!pred()) {
+            if (GetTickCount() - start > ms) {
+                return false;
+            }
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageW(&msg);
+            }
+            Sleep(5);
+        }
+        return true;
+    }
+    void PumpFor(DWORD ms) {
+        PumpUntil([] { return false; }, ms);
+    }
+
+    int32_t Communicate(int16_t mode, std::string avatar, std::string message) {
+        return comm_("Demo", mode, avatar.data(), message.data());
+    }
+
+    // Fetches the buffer and waits for its delivery.
+    std::string Fetch() {
+        const size_t before = gRecord.texts.size();
+        EXPECT_EQ(get_("Demo"), 0);
+        EXPECT_TRUE(PumpUntil([&] { return gRecord.texts.size() > before; }));
+        return gRecord.texts.size() > before ? gRecord.texts.back() : std::string();
+    }
+
+    HMODULE module_ = nullptr;
+    InitDDEProc init_ = nullptr;
+    KillDDEProc kill_ = nullptr;
+    QuibRegisterProc reg_ = nullptr;
+    QuibUnregisterProc unreg_ = nullptr;
+    QuibCommunicateProc comm_ = nullptr;
+    QuibGetAllTextProc get_ = nullptr;
+    IsVellThereProc there_ = nullptr;
+    QuibSendProc send_ = nullptr;
+};
+
+bool Contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
+
+TEST_F(Dll, RegistrationDecidesTheStatusAndTextComesFromTheMessageLoop) {
+    ASSERT_EQ(Open(), 0);
+    EXPECT_EQ(there_(), 1);
+    EXPECT_EQ(get_("Demo"), 10);
+    EXPECT_EQ(gRecord.statuses, std::vector<std::string>{"10"});
+
+    EXPECT_EQ(reg_("Demo"), 0);
+    EXPECT_EQ(reg_("Demo"), 1);              // already registered
+    EXPECT_EQ(gRecord.statuses.size(), 1u);  // registering reports no status
+    EXPECT_EQ(get_("Demo"), 0);
+    EXPECT_EQ(gRecord.statuses.back(), "0");
+    EXPECT_TRUE(gRecord.texts.empty()) << "the text must come later, not inside the call";
+
+    ASSERT_TRUE(PumpUntil([] { return !gRecord.texts.empty(); }));
+    const std::string& text = gRecord.texts[0];
+    ASSERT_GE(text.size(), 5u);
+    EXPECT_EQ(text.back(), '\0');
+    EXPECT_EQ(text.find('\0'), text.size() - 1);
+    EXPECT_EQ(text.substr(text.size() - 7, 2), "\r\n");
+    EXPECT_TRUE(Contains(text, "<system>: Plug-in Demo registered.\r\n"));
+    EXPECT_EQ(text.rfind("<system>: Welcome to Vell.", 0), 0u);
+    // Only one delivery per request.
+    PumpFor(100);
+    EXPECT_EQ(gRecord.texts.size(), 1u);
+
+    EXPECT_EQ(unreg_("Demo"), 0);
+    EXPECT_EQ(Communicate(0, "", "hi"), 10);
+}
+
+TEST_F(Dll, SpokenLinesAndEspAnswersAppearInTheNextFetch) {
+    ASSERT_EQ(Open(), 0);
+    reg_("Demo");
+    gRecord.messages.clear();
+    EXPECT_EQ(Communicate(0, "", "Hello world"), 0);
+    ASSERT_FALSE(gRecord.messages.empty());
+    EXPECT_EQ(gRecord.messages.back().text1, "Visitor");
+    EXPECT_EQ(gRecord.messages.back().number, 1);
+    EXPECT_EQ(gRecord.messages.back().text2, "Hello world");
+    EXPECT_EQ(gRecord.statuses.back(), "0");
+
+    EXPECT_EQ(Communicate(2, "Quill", "Where is the pier?"), 0);
+    EXPECT_EQ(gRecord.messages.back().number, 4);
+    ASSERT_TRUE(PumpUntil([] { return gRecord.messages.back().number == 3; }));
+    EXPECT_EQ(gRecord.messages.back().text1, "Quill");
+
+    const std::string text = Fetch();
+    EXPECT_TRUE(Contains(text, "\r\nVisitor: Hello world\r\n"));
+    EXPECT_TRUE(Contains(text, "\r\nESP to Quill: Where is the pier?\r\n"));
+    EXPECT_TRUE(Contains(text, "\r\nESP from Quill: "));
+}
+
+TEST_F(Dll, UnusableArgumentsAnswerMinusOne) {
+    ASSERT_EQ(Open(), 0);
+    reg_("Demo");
+    std::string empty, line = "x";
+    EXPECT_EQ(comm_(nullptr, 0, empty.data(), line.data()), -1);
+    EXPECT_EQ(comm_("Demo", 0, nullptr, line.data()), -1);
+    EXPECT_EQ(comm_("Demo", 0, empty.data(), nullptr), -1);
+    EXPECT_EQ(comm_("Demo", 7, empty.data(), line.data()), -1);
+    EXPECT_EQ(comm_("Demo", 2, empty.data(), line.data()), -1);
+    EXPECT_EQ(get_(""), -1);
+    EXPECT_EQ(send_("Demo", nullptr), -1);
+    EXPECT_EQ(gRecord.statuses, std::vector<std::string>(7, "-1"));
+    EXPECT_EQ(reg_(nullptr), -1);
+    EXPECT_EQ(send_("Demo", "anything"), 0);
+}
+
+TEST_F(Dll, BusyHostAnswersSixUntilItGoesThrough) {
+    Env("VELLQUIB_BUSY_PERCENT", "100");
+    ASSERT_EQ(Open(), 0);
+    reg_("Demo");
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(get_("Demo"), 6);
+    }
+    PumpFor(50);
+    EXPECT_TRUE(gRecord.texts.empty());  // busy requests deliver nothing
+}
+
+TEST_F(Dll, KillStopsEverythingAndLaterCallsAnswerMinusOne) {
+    Env("VELLQUIB_DELIVERY_MS", "200");
+    Env("VELLQUIB_CHATTER_MS", "20");
+    ASSERT_EQ(Open(), 0);
+    EXPECT_EQ(Open(), 2);  // one link per process
+    reg_("Demo");
+    EXPECT_EQ(get_("Demo"), 0);
+    const size_t statuses = gRecord.statuses.size();
+    EXPECT_EQ(kill_(), 0);
+    gRecord.messages.clear();
+    PumpFor(400);
+    EXPECT_TRUE(gRecord.texts.empty()) << "a delivery after KillDDE";
+    EXPECT_TRUE(gRecord.messages.empty()) << "chatter after KillDDE";
+
+    std::string a, m = "x";
+    EXPECT_EQ(kill_(), -1);
+    EXPECT_EQ(reg_("Demo"), -1);
+    EXPECT_EQ(unreg_("Demo"), -1);
+    EXPECT_EQ(comm_("Demo", 0, a.data(), m.data()), -1);
+    EXPECT_EQ(get_("Demo"), -1);
+    EXPECT_EQ(send_("Demo", "x"), -1);
+    EXPECT_EQ(there_(), 0);
+    EXPECT_EQ(gRecord.statuses.size(), statuses);
+
+    // The link opens again, with a fresh world.
+    ASSERT_EQ(Open(), 0);
+    EXPECT_EQ(get_("Demo"), 10);
+}
+
+TEST_F(Dll, CallbacksStayOnTheOpeningThread) {
+    Env("VELLQUIB_CHATTER_MS", "20");
+    ASSERT_EQ(Open(), 0);
+    reg_("Demo");
+    int32_t fromOther = 0;
+    std::thread([&] {
+        std::string a, m = "x";
+        fromOther = comm_("Demo", 0, a.data(), m.data()) + get_("Demo") + reg_("Demo") + kill_();
+    }).join();
+    EXPECT_EQ(fromOther, -4);
+    EXPECT_EQ(there_(), 1);  // the other thread's KillDDE did not close it
+    Fetch();
+    ASSERT_TRUE(PumpUntil([] { return gRecord.messages.size() >= 3; }));
+    for (DWORD t : gRecord.threads) {
+        EXPECT_EQ(t, GetCurrentThreadId());
+    }
+}
+
+TEST_F(Dll, ChatterAddsLinesNowAndThen) {
+    Env("VELLQUIB_CHATTER_MS", "20");
+    ASSERT_EQ(Open(), 0);
+    ASSERT_TRUE(PumpUntil([] { return gRecord.messages.size() >= 3; }));
+    for (const Message& m : gRecord.messages) {
+        EXPECT_TRUE(m.number == 1 || m.number == 3) << m.number;
+    }
+}
+
+TEST_F(Dll, InitResultCanBeForcedToFail) {
+    Env("VELLQUIB_INIT_RESULT", "7");
+    EXPECT_EQ(Open(), 7);
+    EXPECT_EQ(there_(), 0);
+    EXPECT_EQ(get_("Demo"), -1);
+    EXPECT_EQ(init_(nullptr, &OnStatus, &OnMessage, &OnText), -1);
+    Env("VELLQUIB_INIT_RESULT", nullptr);
+    EXPECT_EQ(init_("", &OnStatus, &OnMessage, &OnText), -1);
+}
+
+// A plug-in may close the link from inside a callback; the library must not
+// touch the closed link afterwards.
+KillDDEProc gKillFromCallback = nullptr;
+void VELLQUIB_CALL KillingOnMessage(const char*, int32_t, int16_t, const char*, int32_t) {
+    gRecord.messages.push_back({});
+    gKillFromCallback();
+}
+
+TEST_F(Dll, ClosingFromInsideACallbackIsSafe) {
+    gKillFromCallback = kill_;
+    ASSERT_EQ(init_("Demo", &OnStatus, &KillingOnMessage, &OnText), 0);
+    EXPECT_EQ(reg_("Demo"), 0);  // its notice closes the link
+    EXPECT_EQ(gRecord.messages.size(), 1u);
+    EXPECT_EQ(there_(), 0);
+    EXPECT_EQ(get_("Demo"), -1);
+}
+
+}  // namespace

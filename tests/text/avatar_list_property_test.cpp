@@ -73,7 +73,7 @@ class TextGenerator {
             text += u"\r\n";
         }
         if (text.empty()) {
-            text = u"x";  // the extraction is only ever given a non-empty text
+            text.push_back(u'x');  // the extraction is only ever given a non-empty text
         }
         return text;
     }

@@ -163,7 +163,9 @@ TEST(FillAvatarListLimits, ListCountedInSixteenBits) {
     std::u16string text;
     for (int i = 0; i < 32768; ++i) {
         const std::string digits = std::to_string(i);
-        text += u"n" + std::u16string(digits.begin(), digits.end()) + u": x\r\n";
+        text += u'n';
+        text.append(digits.begin(), digits.end());
+        text += u": x\r\n";
     }
     const Entries full = Scan(text);
     ASSERT_EQ(full.size(), 32768u);

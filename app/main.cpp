@@ -1,0 +1,16 @@
+// QuibDemo.exe: the program starts by creating, loading and showing frmDemo;
+// it ends when the window is gone.
+#include <windows.h>
+
+#include "app/frmDemo.h"
+#include "app/message_loop.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    frmDemoOptions options;
+    options.instance = instance;
+    frmDemo form(std::move(options));
+    if (!form.Start(showCommand)) {
+        return form.ExitCode();
+    }
+    return quib::app::RunMessageLoop(form.Handle());
+}

@@ -1,0 +1,4 @@
+// Resource identifiers of QuibDemo.exe.
+#pragma once
+
+#define IDI_QUIBDEMO 101

@@ -1,0 +1,106 @@
+#include "tests/app/window_harness.h"
+
+namespace quib::test {
+
+namespace {
+
+void SetShift(bool down) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = down ? 0x80 : 0;
+    keys[VK_LSHIFT] = down ? 0x80 : 0;
+    SetKeyboardState(keys);
+}
+
+}  // namespace
+
+WindowHarness::WindowHarness() {
+    FakeHost::Get().Reset();
+}
+
+WindowHarness::~WindowHarness() {
+    form_.reset();
+    // Leave nothing queued for the next test in this process.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+frmDemoOptions WindowHarness::Options() {
+    frmDemoOptions options;
+    options.host = FakeHost::Get().Table();
+    options.reportFatal = [this](const NumberedError& e) { fatal.push_back(e); };
+    options.reportNotice = [this](const std::u16string& text) { notices.push_back(text); };
+    return options;
+}
+
+bool WindowHarness::Start(frmDemoOptions options) {
+    form_ = std::make_unique<frmDemo>(std::move(options));
+    const bool started = form_->Start(SW_SHOWNORMAL);
+    Pump();
+    return started;
+}
+
+app::PumpResult WindowHarness::Pump() {
+    return app::ProcessPendingMessages(Window());
+}
+
+app::PumpResult WindowHarness::PumpUntilQuit(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const app::PumpResult r = app::ProcessPendingMessages(Window());
+        if (r.quit || GetTickCount() - start >= milliseconds) {
+            return r;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+void WindowHarness::PressKey(UINT vk, bool shift) {
+    SetShift(shift);
+    const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
+    const HWND target = GetFocus();
+    PostMessageW(target, WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageW(target, WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
+    Pump();
+    SetShift(false);
+}
+
+void WindowHarness::TypeText(const std::u16string& text) {
+    for (char16_t c : text) {
+        PostMessageW(GetFocus(), WM_CHAR, c, 1);
+        Pump();
+    }
+}
+
+void WindowHarness::PressAccessKey(wchar_t key) {
+    // Alt held: bit 29 of lParam.
+    PostMessageW(GetFocus(), WM_SYSCHAR, key, 1 | (1u << 29));
+    Pump();
+}
+
+void WindowHarness::Click(HWND button) {
+    SendMessageW(button, BM_CLICK, 0, 0);
+}
+
+HWND WindowHarness::Focus() const {
+    HWND h = GetFocus();
+    while (h && GetParent(h) != Window()) {
+        h = GetParent(h);
+    }
+    return h;
+}
+
+std::u16string WindowHarness::Text(HWND control) {
+    const int length = GetWindowTextLengthW(control);
+    std::u16string text(static_cast<size_t>(length) + 1, u'\0');
+    const int got = GetWindowTextW(control, reinterpret_cast<wchar_t*>(text.data()), length + 1);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+void WindowHarness::SetText(HWND control, const std::u16string& text) {
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+}  // namespace quib::test

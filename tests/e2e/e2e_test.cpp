@@ -1,0 +1,267 @@
+// QuibDemo.exe against the stand-in host library, driven from outside.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/control_ids.h"
+#include "tests/e2e/demo_driver.h"
+
+namespace quib::e2e {
+namespace {
+
+// A calm, reproducible world: no chatter, quick ESP answers, a delivery that
+// still makes the fetch wait, and enough busy answers to exercise the retry.
+std::map<std::wstring, std::wstring> CalmWorld() {
+    return {{L"VELLQUIB_SEED", L"1"},           {L"VELLQUIB_BUSY_PERCENT", L"30"},
+            {L"VELLQUIB_DELIVERY_MS", L"200"},  {L"VELLQUIB_CHATTER_MS", L"0"},
+            {L"VELLQUIB_ESP_REPLY_MS", L"300"}, {L"VELLQUIB_INIT_RESULT", L"0"}};
+}
+
+constexpr DWORD kWaitMs = 15000;
+
+bool Contains(const std::wstring& text, const std::wstring& part) {
+    return text.find(part) != std::wstring::npos;
+}
+
+// Position of part in text after position from, or npos.
+size_t After(const std::wstring& text, const std::wstring& part, size_t from) {
+    return from == std::wstring::npos ? from : text.find(part, from);
+}
+
+// The speakers of a fetched text in order of first appearance, read the way
+// the avatar list is described: name before the first ": ", after an
+// "ESP to " / "ESP from " prefix, without "<system>", case-insensitively
+// distinct, up to the first empty line.
+std::vector<std::wstring> SpeakersOf(const std::wstring& text) {
+    std::vector<std::wstring> out;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        const size_t end = text.find(L"\r\n", pos);
+        std::wstring line =
+            text.substr(pos, end == std::wstring::npos ? std::wstring::npos : end - pos);
+        if (line.empty()) {
+            break;
+        }
+        if (line.rfind(L"ESP to", 0) == 0) {
+            line = line.size() > 7 ? line.substr(7) : L"";
+        } else if (line.rfind(L"ESP from", 0) == 0) {
+            line = line.size() > 9 ? line.substr(9) : L"";
+        }
+        const size_t colon = line.find(L": ");
+        if (colon != std::wstring::npos && line.substr(0, colon) != L"<system>") {
+            std::wstring name = line.substr(0, colon);
+            std::wstring key = name;
+            CharLowerW(key.data());
+            bool seen = false;
+            for (std::wstring o : out) {
+                CharLowerW(o.data());
+                seen = seen || o == key;
+            }
+            if (!seen) {
+                out.push_back(name);
+            }
+        }
+        if (end == std::wstring::npos) {
+            break;
+        }
+        pos = end + 2;
+    }
+    return out;
+}
+
+// Clicks "&Get Vell Text" until the shown text satisfies pred (the world
+// may need a moment, e.g. for an ESP answer).
+bool FetchUntil(DemoDriver& demo, const std::function<bool(const std::wstring&)>& pred,
+                const std::wstring& what) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < kWaitMs) {
+        demo.Click(IDC_cmdGetText);
+        if (demo.Poll([&] { return pred(demo.Text(IDC_txtVellText)); }, 1500)) {
+            return true;
+        }
+        if (!demo.Running() || !demo.MessageBoxText().empty()) {
+            return false;
+        }
+    }
+    demo.Fail(L"timed out fetching until " + what + L"; txtVellText holds: " +
+              demo.Text(IDC_txtVellText));
+    return false;
+}
+
+#define ASSERT_DRIVEN(demo) ASSERT_TRUE((demo).Failure().empty()) << ToUtf8((demo).Failure())
+
+std::string ToUtf8(const std::wstring& w) {
+    std::string out(static_cast<size_t>(w.size() * 3 + 1), '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(static_cast<size_t>(std::max(n, 0)));
+    return out;
+}
+
+TEST(EndToEnd, ModeAndTextsDecideWhetherCommunicateIsEnabled) {
+    DemoDriver demo(CalmWorld());
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    const auto expectEnabled = [&](bool enabled, const wchar_t* when) {
+        EXPECT_TRUE(demo.WaitFor(
+            [&] { return demo.Enabled(IDC_cmdCommunicate) == enabled; }, kWaitMs,
+            std::wstring(L"\"&Communicate\" ") + (enabled ? L"enabled " : L"disabled ") + when))
+            << ToUtf8(demo.Failure());
+    };
+    const auto choose = [&](WORD key, int index) {
+        demo.Key(IDC_cboCommunicationMode, key);
+        EXPECT_TRUE(
+            demo.WaitFor([&] { return demo.ComboSelection(IDC_cboCommunicationMode) == index; },
+                         kWaitMs, L"mode " + std::to_wstring(index) + L" to be chosen"));
+    };
+
+    EXPECT_FALSE(demo.Enabled(IDC_cmdCommunicate));
+    demo.Type(IDC_txtText, L"Hi");
+    demo.Type(IDC_txtAvatar, L"Edda");
+    expectEnabled(false, L"while no mode is chosen");
+    choose(VK_DOWN, 0);
+    expectEnabled(true, L"for \"Speak\" with a line");
+    demo.Clear(IDC_txtText);
+    expectEnabled(false, L"for \"Speak\" without a line");
+    demo.Type(IDC_txtText, L" ");
+    expectEnabled(true, L"for a line of one blank");
+    choose(VK_DOWN, 1);
+    expectEnabled(true, L"for \"Think\"");
+    choose(VK_DOWN, 2);
+    expectEnabled(true, L"for \"ESP\" with line and avatar");
+    demo.Clear(IDC_txtAvatar);
+    expectEnabled(false, L"for \"ESP\" without an avatar");
+    choose(VK_UP, 1);
+    expectEnabled(true, L"when going back to \"Think\"");
+
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+    ASSERT_DRIVEN(demo);
+}
+
+TEST(EndToEnd, DISABLED_AUserSpeaksFetchesPicksAnAvatarSendsAnEspAndExits) {
+    DemoDriver demo(CalmWorld());
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+
+    // Registration: the host announces it in the world's text.
+    demo.Click(IDC_cmdQuibRegister);
+
+    // "Speak": type a line, choose the first mode with the keyboard, send.
+    demo.Type(IDC_txtText, L"Hello from the test");
+    EXPECT_FALSE(demo.Enabled(IDC_cmdCommunicate)) << "no mode chosen yet";
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ComboSelection(IDC_cboCommunicationMode) == 0; },
+                             kWaitMs, L"\"Speak\" to be chosen"));
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be enabled for \"Speak\""));
+    demo.Click(IDC_cmdCommunicate);
+
+    // The line appears in the fetched text, after the registration notice.
+    ASSERT_TRUE(FetchUntil(
+        demo,
+        [](const std::wstring& t) { return Contains(t, L"\r\nVisitor: Hello from the test"); },
+        L"the spoken line in the fetched text"))
+        << ToUtf8(demo.Failure());
+    std::wstring text = demo.Text(IDC_txtVellText);
+    EXPECT_NE(After(text, L"Visitor: Hello from the test",
+                    text.find(L"<system>: Plug-in QuibDemo registered.")),
+              std::wstring::npos)
+        << ToUtf8(text);
+    EXPECT_EQ(text.rfind(L"<system>: Welcome to Vell.", 0), 0u);
+    EXPECT_NE(text.substr(text.size() - 2), L"\r\n") << "the frame was not trimmed";
+
+    // The speakers of the world, in order of first appearance.
+    const std::vector<std::wstring> expected = {L"Marisol", L"Tobin", L"Edda", L"Quill",
+                                                L"Visitor"};
+    EXPECT_EQ(SpeakersOf(text), expected);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ListItems(IDC_lstAvatars) == expected; }, kWaitMs,
+                             L"the avatars in lstAvatars"));
+
+    // "ESP": chosen with the keyboard; without an avatar the button stays off.
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ComboSelection(IDC_cboCommunicationMode) == 2; },
+                             kWaitMs, L"\"ESP\" to be chosen"));
+    demo.Clear(IDC_txtAvatar);
+    ASSERT_TRUE(demo.WaitFor([&] { return !demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be disabled for ESP without an avatar"));
+
+    // A pick fills txtAvatar and enables the button; the mode stays.
+    demo.ClickListItem(IDC_lstAvatars, 3);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Text(IDC_txtAvatar) == L"Quill"; }, kWaitMs,
+                             L"the picked avatar in txtAvatar"));
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be enabled by the pick"));
+    EXPECT_EQ(demo.ComboSelection(IDC_cboCommunicationMode), 2);
+
+    demo.Clear(IDC_txtText);
+    demo.Type(IDC_txtText, L"Where is the pier?");
+    demo.Click(IDC_cmdCommunicate);
+
+    // The ESP and its answer come back in a later fetch.
+    ASSERT_TRUE(FetchUntil(
+        demo,
+        [](const std::wstring& t) {
+            return After(t, L"\r\nESP from Quill: ",
+                         t.find(L"\r\nESP to Quill: Where is the pier?")) != std::wstring::npos;
+        },
+        L"Quill's answer to the ESP"))
+        << ToUtf8(demo.Failure()) << "\n"
+        << ToUtf8(demo.Text(IDC_txtVellText));
+
+    // Unregistered, the next request is answered "not registered"; the
+    // program registers again and repeats it.
+    demo.Click(IDC_cmdQuibUnregister);
+    ASSERT_TRUE(FetchUntil(
+        demo,
+        [](const std::wstring& t) {
+            return After(t, L"<system>: Plug-in QuibDemo registered.",
+                         t.find(L"<system>: Plug-in QuibDemo unregistered.")) != std::wstring::npos;
+        },
+        L"unregistering and registering again"))
+        << ToUtf8(demo.Failure());
+
+    // "&Exit" ends the program with exit code 0.
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+    ASSERT_DRIVEN(demo);
+}
+
+TEST(EndToEnd, ClosingTheWindowEndsTheProgram) {
+    DemoDriver demo(CalmWorld());
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    PostMessageW(demo.Window(), WM_CLOSE, 0, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+}
+
+TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
+    auto env = CalmWorld();
+    env[L"VELLQUIB_INIT_RESULT"] = L"1";
+    DemoDriver demo(env);
+    ASSERT_TRUE(demo.Start(false)) << ToUtf8(demo.Failure());
+    std::wstring box;
+    ASSERT_TRUE(demo.WaitFor([&] { return !(box = demo.MessageBoxText()).empty(); }, 30000,
+                             L"the start-up error"))
+        << ToUtf8(demo.Failure());
+    EXPECT_TRUE(Contains(box, L"Vell QUIB Demo")) << ToUtf8(box);
+    EXPECT_TRUE(Contains(box, L"10001")) << ToUtf8(box);
+    EXPECT_TRUE(Contains(box, L"Failed to initialize DDE layer")) << ToUtf8(box);
+    EXPECT_EQ(demo.FindMainWindow(), nullptr) << "the window was shown";
+    ASSERT_TRUE(demo.DismissMessageBox());
+    DWORD code = 0;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+}
+
+}  // namespace
+}  // namespace quib::e2e

@@ -1,8 +1,10 @@
 #include "text/avatar_list.h"
 
+#include <cstdint>
+#include <cstring>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/lowercase.h"
@@ -31,6 +33,88 @@ std::u16string_view WithoutEspPrefix(std::u16string_view line) {
     return skip < line.size() ? line.substr(skip) : std::u16string_view();
 }
 
+// The lower-cased names that one scan has added to the list. Open addressing
+// over a power-of-two table that is at most half full; the names themselves
+// lie one after another in one buffer, so a look-up touches one slot and one
+// name, where a node-based set would chase three pointers.
+class NameSet {
+  public:
+    // Adds the name unless it is present; true when it was added.
+    bool Insert(std::u16string_view name) {
+        if ((count_ + 1) * 2 > slots_.size()) {
+            Grow();
+        }
+        const uint64_t hash = Hash(name);
+        Slot* slot = Probe(name, hash);
+        if (slot->start != 0) {
+            return false;
+        }
+        *slot = Slot{static_cast<uint32_t>(names_.size() + 1), static_cast<uint32_t>(name.size()),
+                     static_cast<uint32_t>(hash >> 32)};
+        names_.append(name);
+        ++count_;
+        return true;
+    }
+
+  private:
+    // start is 1 + the name's offset in names_, 0 for a free slot; tag holds
+    // the high half of the hash, checked before the names are compared.
+    struct Slot {
+        uint32_t start = 0;
+        uint32_t length = 0;
+        uint32_t tag = 0;
+    };
+
+    static uint64_t Hash(std::u16string_view name) {
+        uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
+        const char16_t* p = name.data();
+        size_t n = name.size();
+        for (; n >= 4; p += 4, n -= 4) {
+            uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 32;
+        }
+        uint64_t tail = 0;
+        std::memcpy(&tail, p, n * sizeof(char16_t));
+        h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
+        h ^= h >> 33;
+        h *= 0xFF51AFD7ED558CCDull;
+        h ^= h >> 29;
+        return h;
+    }
+
+    std::u16string_view NameAt(const Slot& slot) const {
+        return std::u16string_view(names_).substr(slot.start - 1, slot.length);
+    }
+
+    // The slot that holds the name, or the free slot where it belongs.
+    Slot* Probe(std::u16string_view name, uint64_t hash) {
+        const size_t mask = slots_.size() - 1;
+        const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+        for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.start == 0 ||
+                (slot.tag == tag && slot.length == name.size() && NameAt(slot) == name)) {
+                return &slot;
+            }
+        }
+    }
+
+    void Grow() {
+        std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(slots_.size() * 2));
+        for (const Slot& slot : old) {
+            if (slot.start != 0) {
+                *Probe(NameAt(slot), Hash(NameAt(slot))) = slot;
+            }
+        }
+    }
+
+    std::vector<Slot> slots_ = std::vector<Slot>(64);
+    std::u16string names_;
+    size_t count_ = 0;
+};
+
 }  // namespace
 
 void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string text) {
@@ -39,7 +123,7 @@ void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16stri
     // the list first and is its only writer while it runs, so a name is in
     // the list exactly when its lower-cased form is in this set: one hash
     // look-up per line instead of a walk over the whole list.
-    std::unordered_set<std::u16string> seen;
+    NameSet seen;
     std::u16string key;  // reused for every line
     int64_t count = 0;   // entries added so far
 
@@ -58,7 +142,7 @@ void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16stri
         }
         NarrowTo16(count);  // so is the count of the list the test walks
         platform::LowerCaseUserInto(speaker, key);
-        if (seen.insert(key).second) {
+        if (seen.Insert(key)) {
             list.Append(std::u16string(speaker));
             ++count;
         }

@@ -119,6 +119,22 @@ TEST(FillAvatarList, NonAsciiNamesCompareWithoutCase) {
               (Entries{u"\u00C9ve", u"\u0394ora"}));
 }
 
+TEST(FillAvatarList, ManySpeakersEachListedOnce) {
+    Entries names;
+    std::u16string text;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string digits = std::to_string(i * 7919 % 20000);
+        names.push_back(u"Av");
+        names.back().append(digits.begin(), digits.end());
+        text += names.back() + u": hi\r\n";
+    }
+    // Every name again, in another case and behind a prefix, in reverse order.
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        text += u"ESP from AV" + it->substr(2) + u": hey\r\n";
+    }
+    EXPECT_EQ(Scan(text), names);
+}
+
 // --- The 16-bit limits --------------------------------------------------------
 
 // Scans the text, expecting error 6; returns the list as the error left it.

@@ -245,6 +245,23 @@ TEST(EndToEnd, ClosingTheWindowEndsTheProgram) {
     EXPECT_EQ(code, 0u);
 }
 
+TEST(EndToEnd, DISABLED_ClosingTheWindowDuringAFetchEndsTheProgram) {
+    auto env = CalmWorld();
+    env[L"VELLQUIB_BUSY_PERCENT"] = L"0";
+    env[L"VELLQUIB_DELIVERY_MS"] = L"60000";  // the text never comes in time
+    DemoDriver demo(env);
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    demo.Click(IDC_cmdQuibRegister);
+    demo.Click(IDC_cmdGetText);
+    // The fetch is waiting now; the window still answers while it waits.
+    Sleep(300);
+    EXPECT_TRUE(demo.Text(IDC_txtVellText).empty());
+    PostMessageW(demo.Window(), WM_CLOSE, 0, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(5000, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+}
+
 TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
     auto env = CalmWorld();
     env[L"VELLQUIB_INIT_RESULT"] = L"1";

@@ -221,6 +221,18 @@ int32_t Guard(Body body) noexcept {
 
 extern "C" {
 
+// A plug-in that unloads the library without KillDDE would leave the link
+// window behind with its procedure gone; the next message to it (a pending
+// delivery, a timer) would crash the plug-in. So unloading closes the link
+// when it can: on the link's thread and not at process exit, where the
+// system tears the windows down itself.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr && Link()) {
+        CloseLink();
+    }
+    return TRUE;
+}
+
 int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                               QuibMessageCallback onMessage, QuibTextCallback onText) {
     return static_cast<int16_t>(Guard([&]() -> int32_t {

@@ -269,6 +269,18 @@ TEST_F(Dll, InitResultCanBeForcedToFail) {
     EXPECT_EQ(init_("", &OnStatus, &OnMessage, &OnText), -1);
 }
 
+TEST_F(Dll, UnloadingWithoutKillDropsTheLinkWindow) {
+    Env("VELLQUIB_CHATTER_MS", "10");
+    ASSERT_EQ(Open(), 0);
+    reg_("Demo");
+    EXPECT_EQ(get_("Demo"), 0);  // a delivery is posted to the link window
+    ASSERT_TRUE(FreeLibrary(module_));
+    module_ = nullptr;
+    kill_ = nullptr;
+    PumpFor(100);  // would run the unloaded window procedure
+    EXPECT_TRUE(gRecord.texts.empty());
+}
+
 // A plug-in may close the link from inside a callback; the library must not
 // touch the closed link afterwards.
 KillDDEProc gKillFromCallback = nullptr;

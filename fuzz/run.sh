@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets of the text path (clang, libFuzzer, AddressSanitizer
+# and UndefinedBehaviorSanitizer) in build/fuzz and runs each one for the given
+# number of seconds. Any crash, sanitizer report, difference between the fast
+# and the literal text analysis, or input that runs longer than 10 seconds
+# fails the run; the input that caused it is kept in build/fuzz/artifacts.
+#
+#   fuzz/run.sh 20      the short run of the test command
+#   fuzz/run.sh 600     a longer run (ten minutes per target)
+#
+# The corpora in build/fuzz/corpus grow from run to run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-20}
+build=build/fuzz
+targets=(text_callback tokenizer avatar_list)
+
+cmake -S fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 >/dev/null
+
+# Host buffers at the 16-bit limits, which random mutation reaches only slowly.
+repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }
+seeds=$build/seeds/text_callback
+if [ ! -d "$seeds" ]; then
+    mkdir -p "$seeds"
+    { printf 'Bob: hi\r\n'; repeat a 32766; printf '\r\nEve: x\r\n\0abcd'; } >"$seeds/line-32766"
+    { printf 'Bob: hi\r\n'; repeat a 32767; printf '\r\nEve: x'; } >"$seeds/line-32767"
+    { printf 'Bob: hi\r\nESP to '; repeat n 32766; printf ': x'; } >"$seeds/name-32766"
+    { printf 'Bob: hi\r\n'; repeat n 32767; printf ': x'; } >"$seeds/name-32767"
+    printf 'Bob: hi\r\nESP from bob: x\r\n<system>: y\r\n\r\nEve: z\r\n\r\n' >"$seeds/short"
+fi
+
+status=0
+for t in "${targets[@]}"; do
+    corpus=$build/corpus/$t
+    mkdir -p "$corpus" "$build/artifacts"
+    extra=()
+    if [ "$t" = text_callback ]; then
+        extra=(-max_len=70000 "$seeds")
+    fi
+    log=$build/$t.log
+    printf '%-14s ' "$t"
+    if "$build/${t}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
+        "$corpus" "${extra[@]}" >"$log" 2>&1; then
+        runs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
+        cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)
+        echo "ok: $runs inputs in ${seconds} s, $cov"
+    else
+        echo "FAILED (log: $log)"
+        tail -n 40 "$log"
+        status=1
+    fi
+done
+exit $status

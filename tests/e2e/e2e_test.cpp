@@ -245,6 +245,33 @@ TEST(EndToEnd, ClosingTheWindowEndsTheProgram) {
     EXPECT_EQ(code, 0u);
 }
 
+TEST(EndToEnd, DISABLED_ABusyHostIsAskedAgainUntilTheLineGoesThrough) {
+    auto env = CalmWorld();
+    env[L"VELLQUIB_BUSY_PERCENT"] = L"80";
+    DemoDriver demo(env);
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    demo.Type(IDC_txtText, L"Anyone there?");
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be enabled"));
+    demo.Click(IDC_cmdCommunicate);
+    // Unregistered at first ("10"), then busy ("6") until it goes through;
+    // the host notes how many tries the line took.
+    ASSERT_TRUE(FetchUntil(
+        demo,
+        [](const std::wstring& t) {
+            return After(t, L"\r\nVisitor: Anyone there?",
+                         t.find(L"<system>: Host busy; Speak of QuibDemo went through on try ")) !=
+                   std::wstring::npos;
+        },
+        L"the line after busy answers"))
+        << ToUtf8(demo.Failure());
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+}
+
 TEST(EndToEnd, DISABLED_ClosingTheWindowDuringAFetchEndsTheProgram) {
     auto env = CalmWorld();
     env[L"VELLQUIB_BUSY_PERCENT"] = L"0";

@@ -304,20 +304,13 @@ void frmDemo::CreateControls() {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
         if (c.member == &frmDemo::cboCommunicationMode) {
-            // A drop-down list sizes its closed field from the font; bring it
-            // to the laid-out height, and let the open list show every mode.
-            RECT r;
-            GetWindowRect(control, &r);
-            const int fieldItem = static_cast<int>(
-                SendMessageW(control, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
-            const int wanted = fieldItem + h - (r.bottom - r.top);
-            if (wanted > 0) {
-                SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), wanted);
-            }
+            // The window's height is the open list's: room for every mode.
             const int item = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
             SetWindowPos(control, nullptr, 0, 0, w,
                          h + 2 + item * static_cast<int>(std::size(kModes)),
                          SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            // The closed field keeps the height its font gives it: the control
+            // does not take a lower one, whatever the laid-out height.
         }
     }
 

@@ -42,13 +42,20 @@ bool WindowHarness::Start(frmDemoOptions options) {
 }
 
 app::PumpResult WindowHarness::Pump() {
-    return app::ProcessPendingMessages(Window());
+    const app::PumpResult r = app::ProcessPendingMessages(Window());
+    if (r.quit) {
+        quit_ = r;
+    }
+    return r;
 }
 
 app::PumpResult WindowHarness::PumpUntilQuit(DWORD milliseconds) {
     const DWORD start = GetTickCount();
     for (;;) {
-        const app::PumpResult r = app::ProcessPendingMessages(Window());
+        if (quit_.quit) {
+            return quit_;
+        }
+        const app::PumpResult r = Pump();
         if (r.quit || GetTickCount() - start >= milliseconds) {
             return r;
         }

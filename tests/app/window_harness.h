@@ -32,7 +32,8 @@ class WindowHarness {
 
     // Processes every pending message once, through the program's path.
     app::PumpResult Pump();
-    // Pumps until WM_QUIT or the time is up; the quit (if any) is returned.
+    // Pumps until WM_QUIT or the time is up; returns the quit, also one that
+    // an earlier pass took off the queue.
     app::PumpResult PumpUntilQuit(DWORD milliseconds = 2000);
 
     // Keyboard input as it arrives from the system: the messages are posted
@@ -52,6 +53,7 @@ class WindowHarness {
 
   private:
     std::unique_ptr<frmDemo> form_;
+    app::PumpResult quit_;
 };
 
 }  // namespace quib::test

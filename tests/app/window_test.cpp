@@ -1,8 +1,12 @@
-// frmDemo in-process under Wine: layout, start-up, shutdown, identity and the
-// communicate commands, driven through real window messages.
+// frmDemo in-process under Wine: layout, start-up, shutdown and the error
+// convention, driven through real window messages.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "tests/app/window_harness.h"
@@ -10,15 +14,384 @@
 namespace quib::test {
 namespace {
 
-TEST(WindowStart, OpensAndClosesWithExitCodeZero) {
+// --- Layout --------------------------------------------------------------------
+
+enum Frame { kWindow, kFraInfo, kFra1 };
+
+struct Expected {
+    int id;
+    const char* name;
+    const wchar_t* windowClass;
+    const wchar_t* caption;
+    Frame container;
+    int left, top, width, height;  // twips, from the container's corner
+    bool visible;
+    bool enabled;
+};
+
+// The window as designed. lblAvatars and lblVellText stand where fra1 covers
+// them; they are kept there, hidden.
+const Expected kLayout[] = {
+    {IDC_fraInfo, "fraInfo", L"Button", L"", kWindow, 120, 60, 6792, 1272, true, true},
+    {IDC_lblInfo, "lblInfo", L"Static", nullptr, kFraInfo, 120, 240, 6552, 852, true, true},
+    {IDC_cmdQuibUnregister, "cmdQuibUnregister", L"Button", L"QUIB &Unregister", kWindow, 1500,
+     5220, 1272, 372, true, true},
+    {IDC_cmdQuibRegister, "cmdQuibRegister", L"Button", L"QUIB &Register", kWindow, 120, 5220, 1272,
+     372, true, true},
+    {IDC_cmdExit, "cmdExit", L"Button", L"&Exit", kWindow, 5640, 5220, 1272, 372, true, true},
+    {IDC_cmdGetText, "cmdGetText", L"Button", L"&Get Vell Text", kWindow, 4260, 5220, 1272, 372,
+     true, true},
+    {IDC_cmdCommunicate, "cmdCommunicate", L"Button", L"&Communicate", kWindow, 2880, 5220, 1272,
+     372, true, false},
+    {IDC_lstAvatars, "lstAvatars", L"ListBox", nullptr, kWindow, 4800, 2820, 2112, 2160, true,
+     true},
+    {IDC_txtVellText, "txtVellText", L"Edit", L"", kWindow, 120, 2820, 4572, 2172, true, true},
+    {IDC_fra1, "fra1", L"Button", L"", kWindow, 120, 1440, 6792, 1212, true, true},
+    {IDC_txtText, "txtText", L"Edit", L"", kFra1, 1080, 720, 5592, 300, true, true},
+    {IDC_cboCommunicationMode, "cboCommunicationMode", L"ComboBox", nullptr, kFra1, 5280, 240, 1392,
+     288, true, true},
+    {IDC_txtAvatar, "txtAvatar", L"Edit", L"", kFra1, 1080, 240, 3072, 300, true, true},
+    {IDC_Mode, "Mode", L"Static", L"&Mode", kFra1, 4380, 300, 852, 252, true, true},
+    {IDC_lblText, "lblText", L"Static", L"&Text", kFra1, 120, 720, 852, 252, true, true},
+    {IDC_lblAvatar, "lblAvatar", L"Static", L"&Avatar", kFra1, 120, 300, 852, 252, true, true},
+    {IDC_lblAvatars, "lblAvatars", L"Static", L"Avatars", kWindow, 4860, 1500, 1392, 252, false,
+     true},
+    {IDC_lblVellText, "lblVellText", L"Static", L"Vell Textbuffer", kWindow, 120, 1500, 2052, 252,
+     false, true},
+};
+
+std::wstring ClassOf(HWND h) {
+    wchar_t name[64] = {};
+    GetClassNameW(h, name, 64);
+    return name;
+}
+
+RECT ClientRectOf(HWND control, HWND parent) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void CheckLayoutAt(int dpi) {
+    WindowHarness h;
+    frmDemoOptions options = h.Options();
+    options.dpi = dpi;
+    ASSERT_TRUE(h.Start(std::move(options)));
+    const HWND w = h.Window();
+    const auto px = [dpi](int twips) { return MulDiv(twips, dpi, 1440); };
+    // One pixel, in twips: the most a position can move by rounding.
+    const int slack = (1440 + dpi - 1) / dpi;
+
+    RECT client;
+    GetClientRect(w, &client);
+    EXPECT_EQ(client.right, px(7032));
+    EXPECT_EQ(client.bottom, px(5700));
+
+    const POINT origin[] = {{0, 0}, {120, 60}, {120, 1440}};
+    for (const Expected& e : kLayout) {
+        SCOPED_TRACE(e.name);
+        const HWND c = GetDlgItem(w, e.id);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(ClassOf(c), e.windowClass);
+        if (e.caption) {
+            EXPECT_EQ(WindowHarness::Text(c),
+                      std::u16string(reinterpret_cast<const char16_t*>(e.caption)));
+        }
+        EXPECT_EQ(IsWindowVisible(c) != FALSE, e.visible);
+        EXPECT_EQ(IsWindowEnabled(c) != FALSE, e.enabled);
+
+        const int left = origin[e.container].x + e.left;
+        const int top = origin[e.container].y + e.top;
+        const RECT r = ClientRectOf(c, w);
+        EXPECT_EQ(r.left, px(left));
+        EXPECT_EQ(r.top, px(top));
+        EXPECT_EQ(r.right, px(left + e.width));
+        if (e.id == IDC_cboCommunicationMode) {
+            // A drop-down list's closed height is its font's, as in every
+            // program: at least the laid-out one, rounded by the font.
+            EXPECT_NEAR(r.bottom - r.top, px(e.height), px(60));
+        } else {
+            EXPECT_EQ(r.bottom, px(top + e.height));
+        }
+        // Back in twips, within what a pixel's rounding allows.
+        EXPECT_NEAR(MulDiv(r.left, 1440, dpi), left, slack);
+        EXPECT_NEAR(MulDiv(r.right - r.left, 1440, dpi), e.width, 2 * slack);
+        if (e.id != IDC_cboCommunicationMode) {
+            EXPECT_NEAR(MulDiv(r.bottom - r.top, 1440, dpi), e.height, 2 * slack);
+        }
+
+        // The children of a frame lie inside it.
+        if (e.container != kWindow) {
+            const RECT f =
+                ClientRectOf(GetDlgItem(w, e.container == kFraInfo ? IDC_fraInfo : IDC_fra1), w);
+            EXPECT_TRUE(r.left >= f.left && r.top >= f.top && r.right <= f.right &&
+                        r.bottom <= f.bottom);
+        }
+    }
+}
+
+TEST(WindowLayout, ControlsAtTheirPlacesAt96Dpi) {
+    CheckLayoutAt(96);
+}
+
+TEST(WindowLayout, ControlsAtTheirPlacesAt144Dpi) {
+    CheckLayoutAt(144);
+}
+
+TEST(WindowLayout, KindsFrameCaptionFontAndIcon) {
     WindowHarness h;
     ASSERT_TRUE(h.Start());
-    EXPECT_TRUE(IsWindowVisible(h.Window()));
-    PostMessageW(h.Window(), WM_CLOSE, 0, 0);
-    const app::PumpResult r = h.PumpUntilQuit();
-    EXPECT_TRUE(r.quit);
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1);
+    const HWND w = h.Window();
+
+    wchar_t caption[64] = {};
+    GetWindowTextW(w, caption, 64);
+    EXPECT_STREQ(caption, L"Tolvik's Vell QUIB Demo");
+    const LONG style = GetWindowLongW(w, GWL_STYLE);
+    EXPECT_FALSE(style & WS_THICKFRAME) << "fixed border";
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_NE(GetClassLongPtrW(w, GCLP_HICON), 0);
+    EXPECT_NE(GetClassLongPtrW(w, GCLP_HICONSM), 0);
+
+    const auto styleOf = [&](int id) { return GetWindowLongW(GetDlgItem(w, id), GWL_STYLE); };
+    EXPECT_EQ(styleOf(IDC_fraInfo) & BS_TYPEMASK, BS_GROUPBOX);
+    EXPECT_EQ(styleOf(IDC_fra1) & BS_TYPEMASK, BS_GROUPBOX);
+    EXPECT_EQ(styleOf(IDC_cboCommunicationMode) & 3, CBS_DROPDOWNLIST);
+    EXPECT_FALSE(styleOf(IDC_cboCommunicationMode) & CBS_SORT);
+    EXPECT_FALSE(styleOf(IDC_lstAvatars) & LBS_SORT);
+    EXPECT_TRUE(styleOf(IDC_txtVellText) & ES_MULTILINE);
+    EXPECT_TRUE(styleOf(IDC_txtVellText) & WS_HSCROLL);
+    EXPECT_TRUE(styleOf(IDC_txtVellText) & WS_VSCROLL);
+    EXPECT_FALSE(styleOf(IDC_txtText) & ES_MULTILINE);
+    EXPECT_FALSE(styleOf(IDC_txtAvatar) & ES_MULTILINE);
+
+    // One font for all: the system's message font.
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    const HFONT font =
+        reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(w, IDC_txtAvatar), WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    LOGFONTW lf = {};
+    GetObjectW(font, sizeof(lf), &lf);
+    EXPECT_STREQ(lf.lfFaceName, metrics.lfMessageFont.lfFaceName);
+    EXPECT_EQ(lf.lfHeight, metrics.lfMessageFont.lfHeight);
+    for (const Expected& e : kLayout) {
+        EXPECT_EQ(SendMessageW(GetDlgItem(w, e.id), WM_GETFONT, 0, 0),
+                  reinterpret_cast<LRESULT>(font))
+            << e.name;
+    }
+}
+
+// --- Start state ----------------------------------------------------------------
+
+TEST(WindowStart, StartState) {
+    WindowHarness h;
+    ASSERT_TRUE(h.Start());
+    frmDemo& f = h.Form();
+
+    EXPECT_EQ(WindowHarness::Text(f.lblInfo),
+              u"This demo demonstrates the use of Tolvik's VELLQUIB DLL which greatly "
+              u"simplifies programming Plug-Ins for Vell in Visual Basic. VELLQUIB allows for "
+              u"fast and reliable communication with the Vell server. Included in the demo are "
+              u"also some functions to detect lag while communicating and getting a list of all "
+              u"Avatars listed in your text buffer.");
+
+    ASSERT_EQ(SendMessageW(f.cboCommunicationMode, CB_GETCOUNT, 0, 0), 3);
+    const char16_t* modes[] = {u"Speak", u"Think", u"ESP"};
+    for (int i = 0; i < 3; ++i) {
+        char16_t entry[16] = {};
+        SendMessageW(f.cboCommunicationMode, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        EXPECT_EQ(std::u16string(entry), modes[i]);
+    }
+    EXPECT_EQ(SendMessageW(f.cboCommunicationMode, CB_GETCURSEL, 0, 0), -1);
+    EXPECT_FALSE(IsWindowEnabled(f.cmdCommunicate));
+    EXPECT_EQ(WindowHarness::Text(f.txtAvatar), u"");
+    EXPECT_EQ(WindowHarness::Text(f.txtText), u"");
+    EXPECT_EQ(WindowHarness::Text(f.txtVellText), u"");
+    EXPECT_EQ(SendMessageW(f.lstAvatars, LB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(h.Focus(), f.txtAvatar);
+    EXPECT_EQ(f.EnableRuleRuns(), 0u) << "the rule does not run at start";
+
+    // The link is opened once, with the program's name, before anything else.
+    ASSERT_EQ(FakeHost::Get().calls, std::vector<std::string>{"InitDDE(window_tests)"});
+    EXPECT_NE(FakeHost::Get().onStatus, nullptr);
+    EXPECT_NE(FakeHost::Get().onMessage, nullptr);
+    EXPECT_NE(FakeHost::Get().onText, nullptr);
+    EXPECT_TRUE(h.fatal.empty());
+}
+
+// Records whether a window of frmDemo's class was ever shown.
+bool gShown = false;
+LRESULT CALLBACK ShowSpy(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && m->message == WM_SHOWWINDOW && m->wParam) {
+        wchar_t name[64] = {};
+        GetClassNameW(m->hwnd, name, 64);
+        gShown = gShown || std::wstring(name) == QUIBDEMO_WINDOW_CLASS;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(WindowStart, InitDDEFailureIsError10001AndTheWindowIsNeverShown) {
+    for (const int16_t result : {int16_t{1}, int16_t{-1}}) {
+        SCOPED_TRACE(result);
+        WindowHarness h;
+        FakeHost::Get().initResult = result;
+        gShown = false;
+        const HHOOK hook =
+            SetWindowsHookExW(WH_CALLWNDPROC, &ShowSpy, nullptr, GetCurrentThreadId());
+        const bool started = h.Start();
+        UnhookWindowsHookEx(hook);
+
+        EXPECT_FALSE(started);
+        EXPECT_FALSE(gShown);
+        EXPECT_EQ(h.Window(), nullptr) << "the window is gone";
+        EXPECT_NE(h.Form().ExitCode(), 0);
+        ASSERT_EQ(h.fatal.size(), 1u);
+        EXPECT_EQ(h.fatal[0].Number(), 10001);
+        EXPECT_EQ(h.fatal[0].Source(), u"window_tests");
+        EXPECT_EQ(h.fatal[0].Description(), u"Failed to initialize DDE layer");
+        // The library said no link was opened: nothing is closed.
+        EXPECT_EQ(FakeHost::Get().calls, std::vector<std::string>{"InitDDE(window_tests)"});
+    }
+}
+
+// --- Shutdown -------------------------------------------------------------------
+
+TEST(WindowStop, EveryWayOfClosingCallsKillDDEOnceAndEndsWithZero) {
+    struct Way {
+        const char* name;
+        void (*close)(WindowHarness&);
+    };
+    const Way ways[] = {
+        {"Exit button", [](WindowHarness& h) { h.Click(h.Form().cmdExit); }},
+        {"Alt+E", [](WindowHarness& h) { h.PressAccessKey(L'e'); }},
+        {"WM_CLOSE", [](WindowHarness& h) { PostMessageW(h.Window(), WM_CLOSE, 0, 0); }},
+        {"title bar close",
+         [](WindowHarness& h) { PostMessageW(h.Window(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        WindowHarness h;
+        ASSERT_TRUE(h.Start());
+        way.close(h);
+        const app::PumpResult r = h.PumpUntilQuit();
+        EXPECT_TRUE(r.quit);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(h.Window(), nullptr);
+        EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1);
+        EXPECT_EQ(FakeHost::Get().calls.back(), "KillDDE()");
+        EXPECT_TRUE(h.fatal.empty());
+    }
+}
+
+// An error escaping a handler: the link is closed, the error reported, the
+// window destroyed and the program ends with a non-zero code.
+TEST(WindowErrors, AnErrorInAHandlerEndsTheProgram) {
+    struct Case {
+        const char* name;
+        void (*raise)();
+        int32_t number;
+    };
+    const Case cases[] = {
+        {"numbered error", [] { throw NumberedError(5, u"x", u"Invalid procedure call"); }, 5},
+        {"out of memory", [] { throw std::bad_alloc(); }, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowHarness h;
+        ASSERT_TRUE(h.Start());
+        FakeHost::Get().onCommunicate = [&c](char*, char*) { c.raise(); };
+        SendMessageW(h.Form().cboCommunicationMode, CB_SETCURSEL, 0, 0);
+        WindowHarness::SetText(h.Form().txtText, u"hi");  // runs the rule: enabled
+        ASSERT_TRUE(IsWindowEnabled(h.Form().cmdCommunicate));
+        h.Click(h.Form().cmdCommunicate);
+
+        ASSERT_EQ(h.fatal.size(), 1u);
+        EXPECT_EQ(h.fatal[0].Number(), c.number);
+        EXPECT_EQ(h.Window(), nullptr);
+        EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1);
+        const app::PumpResult r = h.PumpUntilQuit();
+        EXPECT_TRUE(r.quit);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1) << "once over the program's life";
+    }
+}
+
+// --- Keyboard -------------------------------------------------------------------
+
+TEST(WindowKeyboard, TabWalksTheFocusableControlsInOrder) {
+    WindowHarness h;
+    ASSERT_TRUE(h.Start());
+    frmDemo& f = h.Form();
+    // cmdCommunicate is disabled and passed over.
+    const std::vector<HWND> order = {f.cboCommunicationMode, f.txtText,    f.cmdQuibRegister,
+                                     f.cmdQuibUnregister,    f.cmdGetText, f.cmdExit,
+                                     f.txtVellText,          f.lstAvatars, f.txtAvatar};
+    ASSERT_EQ(h.Focus(), f.txtAvatar);
+    for (HWND expected : order) {
+        h.PressKey(VK_TAB);
+        ASSERT_EQ(h.Focus(), expected);
+    }
+    // Backwards with Shift+Tab.
+    for (auto it = order.rbegin() + 1; it != order.rend(); ++it) {
+        h.PressKey(VK_TAB, true);
+        ASSERT_EQ(h.Focus(), *it);
+    }
+    h.PressKey(VK_TAB, true);
+    EXPECT_EQ(h.Focus(), f.txtAvatar);
+    // Tab in the multi-line text box moves on; it types no tab character.
+    EXPECT_EQ(WindowHarness::Text(f.txtVellText), u"");
+}
+
+TEST(WindowKeyboard, TabStopsAtCommunicateWhileItIsEnabled) {
+    WindowHarness h;
+    ASSERT_TRUE(h.Start());
+    frmDemo& f = h.Form();
+    SetFocus(f.cboCommunicationMode);
+    h.PressKey(VK_HOME);  // "Speak"
+    WindowHarness::SetText(f.txtText, u"hello");
+    ASSERT_TRUE(IsWindowEnabled(f.cmdCommunicate));
+    SetFocus(f.cmdQuibUnregister);
+    h.PressKey(VK_TAB);
+    EXPECT_EQ(h.Focus(), f.cmdCommunicate);
+    h.PressKey(VK_TAB);
+    EXPECT_EQ(h.Focus(), f.cmdGetText);
+}
+
+TEST(WindowKeyboard, LabelAccessKeysFocusTheFieldBesideThem) {
+    WindowHarness h;
+    ASSERT_TRUE(h.Start());
+    frmDemo& f = h.Form();
+    const struct {
+        wchar_t key;
+        HWND field;
+    } keys[] = {{L'a', f.txtAvatar}, {L'm', f.cboCommunicationMode}, {L't', f.txtText}};
+    for (const auto& k : keys) {
+        SetFocus(f.cmdExit);
+        h.Pump();
+        h.PressAccessKey(k.key);
+        EXPECT_EQ(h.Focus(), k.field) << static_cast<char>(k.key);
+    }
+    // The tab order of the fields is untouched by the labels.
+    SetFocus(f.txtAvatar);
+    h.PressKey(VK_TAB);
+    EXPECT_EQ(h.Focus(), f.cboCommunicationMode);
+}
+
+TEST(WindowKeyboard, ButtonAccessKeysClick) {
+    WindowHarness h;
+    ASSERT_TRUE(h.Start());
+    h.PressAccessKey(L'r');
+    h.PressAccessKey(L'u');
+    EXPECT_EQ(FakeHost::Get().Count("QuibRegister"), 1);
+    EXPECT_EQ(FakeHost::Get().Count("QuibUnregister"), 1);
+    // Alt+C does nothing while "&Communicate" is disabled.
+    h.PressAccessKey(L'c');
+    EXPECT_EQ(FakeHost::Get().Count("QuibCommunicate"), 0);
 }
 
 }  // namespace

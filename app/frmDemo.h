@@ -156,4 +156,20 @@ class frmDemo {
     HWND lastFocus_ = nullptr;  // restored when the window is activated again
 
     // --- Text-buffer commands: members added for them go below ---------------
+  public:
+    // Where the time of the last fetch that showed a text went: the request
+    // (with the decoding and trimming of a text delivered during it), the
+    // wait, putting the text into txtVellText, and filling lstAvatars.
+    struct FetchTimings {
+        double requestSeconds = 0;
+        double waitSeconds = 0;
+        double showSeconds = 0;
+        double listSeconds = 0;
+    };
+    const FetchTimings& LastFetchTimings() const { return lastFetchTimings_; }
+
+  private:
+    // Replaces the content of txtVellText with the whole text.
+    void ShowVellText(const std::u16string& text);
+    FetchTimings lastFetchTimings_;
 };

@@ -2,49 +2,121 @@
 // picking an avatar from the list.
 #include <windows.h>
 
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "app/avatar_listbox.h"
 #include "app/frmDemo.h"
+#include "app/message_loop.h"
+#include "app/text_wait.h"
+#include "app/visible_text.h"
+#include "bridge/modQUIB.h"
 
 namespace {
 
-// lstAvatars as the list the speaker extraction fills.
-class ListBoxSink : public quib::text::AvatarListSink {
-  public:
-    explicit ListBoxSink(HWND list) : list_(list) {}
-    void Clear() override { SendMessageW(list_, LB_RESETCONTENT, 0, 0); }
-    int32_t Count() const override {
-        return static_cast<int32_t>(SendMessageW(list_, LB_GETCOUNT, 0, 0));
-    }
-    std::u16string Entry(int32_t index) const override {
-        const LRESULT length = SendMessageW(list_, LB_GETTEXTLEN, index, 0);
-        if (length <= 0) {
-            return std::u16string();
-        }
-        std::u16string text(static_cast<size_t>(length) + 1, u'\0');
-        const LRESULT got =
-            SendMessageW(list_, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
-        text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-        return text;
-    }
-    void Append(const std::u16string& name) override {
-        SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    }
+using Clock = std::chrono::steady_clock;
 
-  private:
-    HWND list_;
-};
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+std::u16string Decimal(long long value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
 
 }  // namespace
 
-void frmDemo::cmdGetText_Click() {}
+void frmDemo::cmdGetText_Click() {
+    const Clock::time_point start = Clock::now();
+    modQUIB::gTextBuffer.clear();
+    // Deliveries are counted from here, so one that comes during the request
+    // ends the wait as well as a later one.
+    const uint32_t deliveriesMark = modQUIB::gTextDeliveries;
+    const modQUIB::RequestOutcome request = modQUIB::GetAllText();
+    if (!request.completed) {
+        // No text is coming for a request the host never took on.
+        Notice(
+            u"The host did not complete the request for its text buffer: it was still "
+            u"answering with status \"" +
+            request.lastStatus + u"\" after " + Decimal(request.calls) +
+            u" attempts, so the request was given up. The text shown is that of the "
+            u"previous fetch.");
+        return;
+    }
+    const Clock::time_point requested = Clock::now();
 
-void frmDemo::lstAvatars_Click() {}
+    // The wait processes the window's events the way the main loop does, so
+    // every control stays usable; a second fetch started from here runs nested
+    // and ends first.
+    quib::app::TextWaitHooks hooks;
+    const HWND window = hwnd_;
+    hooks.pumpOnce = [window]() -> std::optional<int> {
+        const quib::app::PumpResult pass = quib::app::ProcessPendingMessages(window);
+        return pass.quit ? std::optional<int>(pass.exitCode) : std::nullopt;
+    };
+    hooks.windowClosed = [this] { return destroying_ || hwnd_ == nullptr; };
+    const quib::app::TextWaitEnd end =
+        quib::app::WaitForText(deliveriesMark, options_.textWaitTimeout, hooks);
+    switch (end) {
+        case quib::app::TextWaitEnd::Text:
+            break;
+        case quib::app::TextWaitEnd::EmptyDelivery:
+            // The host's buffer is empty (or its trimming left nothing): show
+            // that. The scan is never given an empty text.
+            ShowVellText(std::u16string());
+            quib::app::ListBoxAvatarSink(lstAvatars).Clear();
+            return;
+        case quib::app::TextWaitEnd::TimedOut:
+            Notice(
+                u"The host client sent no text within " +
+                Decimal(std::chrono::ceil<std::chrono::seconds>(options_.textWaitTimeout).count()) +
+                u" seconds. The text shown is that of the previous fetch.");
+            return;
+        case quib::app::TextWaitEnd::WindowClosed:
+        case quib::app::TextWaitEnd::Quit:
+            // The window is gone or the program is ending: nothing to show.
+            return;
+    }
+    const Clock::time_point arrived = Clock::now();
+
+    std::u16string text = modQUIB::gTextBuffer;
+    ShowVellText(text);
+    const Clock::time_point shown = Clock::now();
+    // Shown first: an error in the scan leaves the new text in view.
+    FillAvatarList(std::move(text));
+    const Clock::time_point listed = Clock::now();
+    lastFetchTimings_ = {Seconds(requested - start), Seconds(arrived - requested),
+                         Seconds(shown - arrived), Seconds(listed - shown)};
+}
+
+void frmDemo::lstAvatars_Click() {
+    const int16_t index = quib::NarrowTo16(SendMessageW(lstAvatars, LB_GETCURSEL, 0, 0));
+    if (index < 0) {
+        return;  // no entry selected: txtAvatar keeps its text
+    }
+    // Its Change runs the enable rule of cmdCommunicate.
+    SetControlText(txtAvatar, quib::app::ListBoxEntry(lstAvatars, index));
+}
+
+void frmDemo::ShowVellText(const std::u16string& text) {
+    // No limit: the host's buffer can be many megabytes long.
+    SendMessageW(txtVellText, EM_SETLIMITTEXT, 0, 0);
+    // The control's text ends at a NUL; the text does not.
+    SetControlText(txtVellText, quib::app::VisibleText(text));
+}
 
 void frmDemo::FillAvatarList(std::u16string sText) {
-    ListBoxSink list(lstAvatars);
+    // Without redrawing and with storage reserved, thousands of entries go in
+    // at once.
+    quib::app::ListBoxBulkFill bulk(lstAvatars, sText);
+    quib::app::ListBoxAvatarSink list(lstAvatars);
     quib::text::FillAvatarList(tokenizer_, list, std::move(sText));
 }
 
 bool frmDemo::IsInList(std::u16string sName) {
-    ListBoxSink list(lstAvatars);
+    const quib::app::ListBoxAvatarSink list(lstAvatars);
     return quib::text::IsInList(std::move(sName), list);
 }

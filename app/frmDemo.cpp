@@ -633,9 +633,8 @@ void frmDemo::OnCommand(int id, int code) {
             return;
         }
         case IDC_cboCommunicationMode:
-            // A selection by mouse or keyboard; a list closed with Escape may
-            // have gone back to the entry before, so the rule runs again.
-            if (code == CBN_SELCHANGE || code == CBN_SELENDCANCEL) {
+            // An entry selected by mouse or keyboard.
+            if (code == CBN_SELCHANGE) {
                 Guard([&] { cboCommunicationMode_Click(); });
             }
             return;

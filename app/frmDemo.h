@@ -159,17 +159,19 @@ class frmDemo {
   public:
     // Where the time of the last fetch that showed a text went: the request
     // (with the decoding and trimming of a text delivered during it), the
-    // wait, putting the text into txtVellText, and filling lstAvatars.
+    // wait, making the NULs visible, txtVellText taking the text, and filling
+    // lstAvatars (the scan included).
     struct FetchTimings {
         double requestSeconds = 0;
         double waitSeconds = 0;
-        double showSeconds = 0;
+        double visibleSeconds = 0;
+        double editSeconds = 0;
         double listSeconds = 0;
     };
     const FetchTimings& LastFetchTimings() const { return lastFetchTimings_; }
 
   private:
-    // Replaces the content of txtVellText with the whole text.
-    void ShowVellText(const std::u16string& text);
+    // Replaces the content of txtVellText with a text as VisibleText shows it.
+    void SetVellText(const std::u16string& shown);
     FetchTimings lastFetchTimings_;
 };

@@ -66,7 +66,7 @@ void frmDemo::cmdGetText_Click() {
         case quib::app::TextWaitEnd::EmptyDelivery:
             // The host's buffer is empty (or its trimming left nothing): show
             // that. The scan is never given an empty text.
-            ShowVellText(std::u16string());
+            SetVellText(std::u16string());
             quib::app::ListBoxAvatarSink(lstAvatars).Clear();
             return;
         case quib::app::TextWaitEnd::TimedOut:
@@ -83,13 +83,17 @@ void frmDemo::cmdGetText_Click() {
     const Clock::time_point arrived = Clock::now();
 
     std::u16string text = modQUIB::gTextBuffer;
-    ShowVellText(text);
+    // The control's text would end at a NUL; the text itself keeps them.
+    const std::u16string visible = quib::app::VisibleText(text);
+    const Clock::time_point madeVisible = Clock::now();
+    SetVellText(visible);
     const Clock::time_point shown = Clock::now();
     // Shown first: an error in the scan leaves the new text in view.
     FillAvatarList(std::move(text));
     const Clock::time_point listed = Clock::now();
     lastFetchTimings_ = {Seconds(requested - start), Seconds(arrived - requested),
-                         Seconds(shown - arrived), Seconds(listed - shown)};
+                         Seconds(madeVisible - arrived), Seconds(shown - madeVisible),
+                         Seconds(listed - shown)};
 }
 
 void frmDemo::lstAvatars_Click() {
@@ -101,11 +105,10 @@ void frmDemo::lstAvatars_Click() {
     SetControlText(txtAvatar, quib::app::ListBoxEntry(lstAvatars, index));
 }
 
-void frmDemo::ShowVellText(const std::u16string& text) {
+void frmDemo::SetVellText(const std::u16string& shown) {
     // No limit: the host's buffer can be many megabytes long.
     SendMessageW(txtVellText, EM_SETLIMITTEXT, 0, 0);
-    // The control's text ends at a NUL; the text does not.
-    SetControlText(txtVellText, quib::app::VisibleText(text));
+    SetControlText(txtVellText, shown);
 }
 
 void frmDemo::FillAvatarList(std::u16string sText) {

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The whole fetch of a text buffer under Wine: builds the window's fetch
+# benchmark (Release, 32-bit Windows) in build/bench-win32 and runs it in a
+# private Xvfb server. It prints markdown table rows:
+#   - the fetch of a generated 1 MiB and 16 MiB buffer (1,000 speakers), from
+#     the click on "&Get Vell Text" to the filled avatar list, with the time in
+#     the edit control and in the list box, next to a bare edit control taking
+#     the same text in the same run (ratio whole / bare);
+#   - the CPU time the process uses during a 5-second wait for a text.
+# Usage: bench/win32/fetch_bench.sh [--small]   (--small skips the 16 MiB run)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+build=build/bench-win32
+cmake --preset win32 -B "$build" -DQUIB_BENCH=ON -DQUIB_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target fetch_bench >/dev/null
+
+export WINEDEBUG=-all
+# A fixed locale, so that Wine's system code page is 1252 on every machine.
+unset LC_ALL
+export LANG=en_US.UTF-8
+scripts/wine-prefix.sh "$build/wineprefix"
+QUIB_FORCE_XVFB=1 scripts/with-xvfb.sh "$build/wine-run.sh" "$build/bin/fetch_bench.exe" "$@"

@@ -8,6 +8,7 @@
 
 #include "platform/error.h"
 #include "platform/lowercase.h"
+#include "text/find.h"
 
 namespace quib::text {
 
@@ -131,7 +132,7 @@ void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16stri
     for (std::u16string_view line = tokenizer.NextToken({}, kLineEnd); !line.empty();
          line = tokenizer.NextToken({}, kLineEnd)) {
         line = WithoutEspPrefix(line);
-        const size_t at = line.find(kSpeakerEnd);
+        const size_t at = detail::Find(line, kSpeakerEnd);
         if (at == std::u16string_view::npos) {
             continue;
         }

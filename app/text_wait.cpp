@@ -9,14 +9,16 @@ TextWaitEnd WaitForText(uint32_t deliveriesMark, std::chrono::milliseconds timeo
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {
+        // A closed window comes first: a text that arrived with the close
+        // has nowhere to go.
+        if (hooks.windowClosed && hooks.windowClosed()) {
+            return TextWaitEnd::WindowClosed;
+        }
         if (!modQUIB::gTextBuffer.empty()) {
             return TextWaitEnd::Text;
         }
         if (modQUIB::gTextDeliveries != deliveriesMark) {
             return TextWaitEnd::EmptyDelivery;
-        }
-        if (hooks.windowClosed && hooks.windowClosed()) {
-            return TextWaitEnd::WindowClosed;
         }
         const Clock::duration left = deadline - Clock::now();
         if (left <= Clock::duration::zero()) {

@@ -30,7 +30,8 @@ struct TextWaitHooks {
 
 // Waits until gTextBuffer is non-empty or TextCallback has been called since
 // gTextDeliveries was `deliveriesMark`. Both are tested before each pass of
-// event processing, so a text stored before the call ends it at once. Between
+// event processing (after the window's state), so a text stored before the
+// call ends it at once. Between
 // passes the thread sleeps until a message arrives or the time-out is due.
 // A failure inside a callback is raised after the pass in which it arose.
 TextWaitEnd WaitForText(uint32_t deliveriesMark, std::chrono::milliseconds timeout,

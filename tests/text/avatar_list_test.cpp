@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ struct ScanCase {
     const char* name;
     std::u16string text;
     Entries expected;
+    friend void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SingleLines : public ::testing::TestWithParam<ScanCase> {};

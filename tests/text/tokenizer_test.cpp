@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct TokenCase {
     std::vector<Call> calls;
     std::vector<std::u16string> results;
     std::u16string remainder;
+    friend void PrintTo(const TokenCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class TokenizerTable : public ::testing::TestWithParam<TokenCase> {};

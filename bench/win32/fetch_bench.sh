@@ -5,7 +5,9 @@
 #   - the fetch of a generated 1 MiB and 16 MiB buffer (1,000 speakers), from
 #     the click on "&Get Vell Text" to the filled avatar list, with the time in
 #     the edit control and in the list box, next to a bare edit control taking
-#     the same text in the same run (ratio whole / bare);
+#     the same text in the same run, before and after each fetch (ratio whole
+#     / bare, and the program's own share: everything but the edit control
+#     taking the text); the median of three rounds;
 #   - the CPU time the process uses during a 5-second wait for a text.
 # Usage: bench/win32/fetch_bench.sh [--small]   (--small skips the 16 MiB run)
 set -euo pipefail

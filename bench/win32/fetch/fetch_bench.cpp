@@ -307,7 +307,7 @@ int main(int argc, char** argv) {
     std::printf("| What | Figure |\n| --- | --- |\n");
     MeasureFetch(window, 1u << 20, "1 MiB", 3);
     if (large) {
-        MeasureFetch(window, 16u << 20, "16 MiB", 1);
+        MeasureFetch(window, 16u << 20, "16 MiB", 3);
     }
     MeasureWaitCpu(window);
     if (notices != 1) {

@@ -13,13 +13,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-build=build/bench-win32
+# Wine's services start inside the run's own Xvfb server and end with it.
+if [ -z "${QUIB_IN_XVFB:-}" ]; then
+    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh bench/win32/fetch_bench.sh "$@"
+fi
+
+build=$PWD/build/bench-win32
 cmake --preset win32 -B "$build" -DQUIB_BENCH=ON -DQUIB_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target fetch_bench >/dev/null
 
-export WINEDEBUG=-all
+export WINEDEBUG=-all WINEPREFIX="$build/wineprefix"
 # A fixed locale, so that Wine's system code page is 1252 on every machine.
 unset LC_ALL
 export LANG=en_US.UTF-8
-scripts/wine-prefix.sh "$build/wineprefix"
-QUIB_FORCE_XVFB=1 scripts/with-xvfb.sh "$build/wine-run.sh" "$build/bin/fetch_bench.exe" "$@"
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+scripts/wine-prefix.sh "$WINEPREFIX"
+"$build/wine-run.sh" "$build/bin/fetch_bench.exe" "$@"

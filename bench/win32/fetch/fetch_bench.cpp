@@ -271,8 +271,9 @@ void MeasureWaitCpu(frmDemo& window) {
     const Clock::time_point start = Clock::now();
     ClickGetText(window);  // waits until the time-out
     const double elapsed = Seconds(Clock::now() - start);
-    const double cpu = ProcessCpuSeconds() - cpuBefore;
-    const double linuxCpu = LinuxCpuSeconds() - linuxBefore;
+    // Clamped: the counters tick in 10 ms steps and may be read across a tick.
+    const double cpu = std::max(0.0, ProcessCpuSeconds() - cpuBefore);
+    const double linuxCpu = std::max(0.0, LinuxCpuSeconds() - linuxBefore);
     std::printf(
         "| CPU time of the process during a %.1f s wait | %.3f s (%.2f%% of one core); as Linux "
         "counts it: %.2f s (%.2f%%) |\n",

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Start-up figures of QuibDemo.exe under Wine: time from process start to the
+# window shown and the working set then, each beside a bare Win32 window built
+# the same way, and the size of QuibDemo.exe. Prints markdown table rows.
+#   bench/win32/startup.sh [runs]     (default 15)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+if [ -z "${QUIB_IN_XVFB:-}" ]; then
+    bash scripts/setup.sh
+    cmake --preset win32 >/dev/null
+    cmake --build --preset win32 --target quibctl >/dev/null
+    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$0" "$@"
+fi
+export WINEPREFIX="$root/build/win32/wineprefix" WINEDEBUG=-all
+unset LC_ALL
+export LANG=en_US.UTF-8
+scripts/wine-prefix.sh "$WINEPREFIX"
+wine "$root/build/win32/bin/quibctl.exe" startup "${1:-15}"

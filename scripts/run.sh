@@ -9,8 +9,9 @@
 # the program is closed as a user would close it; the command fails unless the
 # program ends with exit code 0.
 #
-# QUIB_RUN_FETCH=1 (headless only) first clicks "&Get Vell Text" and waits for
-# the text, so that the screenshot shows a fetched conversation.
+# QUIB_RUN_FETCH=1 (headless only) first clicks "&Get Vell Text", waits for the
+# text, picks the first avatar listed and writes it an "ESP" line, so that the
+# screenshot shows a fetched conversation.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -43,6 +44,8 @@ fi
 # itself (there is no window manager to draw it), with the font of its
 # title-bar buttons.
 export WINEPREFIX="$build/wineprefix-screenshot"
+# Wine's services of this prefix end with this run's Xvfb server.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 scripts/wine-prefix.sh "$WINEPREFIX"
 if [ ! -f "$WINEPREFIX/.quib-decorated" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
@@ -70,7 +73,11 @@ if ! wine "$bin/quibctl.exe" wait-shown 30000; then
     exit 1
 fi
 if [ -n "${QUIB_RUN_FETCH:-}" ]; then
-    wine "$bin/quibctl.exe" fetch 20000 || echo "run: no text arrived" >&2
+    if wine "$bin/quibctl.exe" fetch 20000; then
+        wine "$bin/quibctl.exe" compose "Did you see the new gallery?" || true
+    else
+        echo "run: no text arrived" >&2
+    fi
 fi
 sleep 1
 id=$(xwininfo -root -tree 2>/dev/null | grep "\"Tolvik's Vell QUIB Demo\"" | head -n1 |

@@ -3,6 +3,8 @@
 //
 //   quibctl wait-shown <ms>   wait until the window is shown and idle
 //   quibctl fetch <ms>        click "&Get Vell Text", wait until text shows
+//   quibctl compose <line>    pick the first listed avatar, choose "ESP" and
+//                             type a line, as a user addressing someone
 //   quibctl close <ms>        close the window as a user does (WM_CLOSE) and
 //                             wait for the program to end; exits with its code
 //   quibctl startup <runs>    start QuibDemo.exe and bare_window.exe (beside
@@ -90,6 +92,29 @@ int FetchCommand(DWORD timeoutMs) {
         Sleep(50);
     }
     return 1;
+}
+
+// Selections and texts reach the window as a user's would: a selection plus
+// the notification the control sends for it, and WM_SETTEXT for the line.
+int ComposeCommand(const wchar_t* line) {
+    HWND w = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
+    if (!w) {
+        return 1;
+    }
+    const auto notify = [w](int id, int code) {
+        SendMessageW(w, WM_COMMAND, MAKEWPARAM(id, code),
+                     reinterpret_cast<LPARAM>(GetDlgItem(w, id)));
+    };
+    HWND list = GetDlgItem(w, IDC_lstAvatars);
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) > 0) {
+        SendMessageW(list, LB_SETCURSEL, 0, 0);
+        notify(IDC_lstAvatars, LBN_SELCHANGE);
+    }
+    SendMessageW(GetDlgItem(w, IDC_cboCommunicationMode), CB_SETCURSEL, 2, 0);
+    notify(IDC_cboCommunicationMode, CBN_SELCHANGE);
+    HWND text = GetDlgItem(w, IDC_txtText);
+    SendMessageW(text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    return IsWindowEnabled(GetDlgItem(w, IDC_cmdCommunicate)) ? 0 : 1;
 }
 
 int CloseCommand(DWORD timeoutMs) {
@@ -205,7 +230,9 @@ int StartupCommand(int runs) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quibctl wait-shown|fetch|close <ms> | startup <runs>\n");
+        std::fprintf(stderr,
+                     "usage: quibctl wait-shown|fetch|close <ms> | compose <line> | "
+                     "startup <runs>\n");
         return 2;
     }
     const std::wstring command = argv[1];
@@ -215,6 +242,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"fetch") {
         return FetchCommand(value > 0 ? static_cast<DWORD>(value) : 20000);
+    }
+    if (command == L"compose") {
+        return ComposeCommand(argc > 2 ? argv[2] : L"Hello!");
     }
     if (command == L"close") {
         return CloseCommand(value > 0 ? static_cast<DWORD>(value) : 10000);

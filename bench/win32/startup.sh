@@ -6,14 +6,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
+build=$root/${QUIB_BENCH_BUILD_DIR:-build/win32}
 if [ -z "${QUIB_IN_XVFB:-}" ]; then
     bash scripts/setup.sh
-    cmake --preset win32 >/dev/null
-    cmake --build --preset win32 --target quibctl >/dev/null
+    cmake --preset win32 -B "$build" >/dev/null
+    cmake --build "$build" --target quibctl >/dev/null
     QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$0" "$@"
 fi
-export WINEPREFIX="$root/build/win32/wineprefix" WINEDEBUG=-all
+# A prefix of its own, whose Wine services live and end with this Xvfb server.
+export WINEPREFIX="$build/wineprefix-bench" WINEDEBUG=-all
 unset LC_ALL
 export LANG=en_US.UTF-8
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 scripts/wine-prefix.sh "$WINEPREFIX"
-wine "$root/build/win32/bin/quibctl.exe" startup "${1:-15}"
+wine "$build/bin/quibctl.exe" startup "${1:-15}"

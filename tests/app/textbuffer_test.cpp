@@ -68,7 +68,6 @@ class Poster {
             DestroyWindow(hwnd_);
         }
     }
-    HWND Hwnd() const { return hwnd_; }
     void Post(std::function<void()> action) {
         actions_.push_back(std::move(action));
         PostMessageW(hwnd_, WM_APP, 0, reinterpret_cast<LPARAM>(&actions_.back()));

@@ -200,9 +200,6 @@ frmDemo::~frmDemo() {
         destroying_ = true;
         DestroyWindow(hwnd_);
     }
-    if (font_) {
-        DeleteObject(font_);
-    }
     if (library_) {
         modQUIB::DetachHost();
         library_.reset();
@@ -590,6 +587,11 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_NCDESTROY:
+            // The controls are gone by now: their font goes with them.
+            if (font_) {
+                DeleteObject(font_);
+                font_ = nullptr;
+            }
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
             hwnd_ = nullptr;
             break;

@@ -165,19 +165,6 @@ TEST_F(CommunicateTest, SendingTheLineAndSendingItAgain) {
     EXPECT_TRUE(h.fatal.empty());
 }
 
-TEST_F(CommunicateTest, BusyThenDoneRepeatsWithoutTellingTheUser) {
-    FakeHost::Get().statuses = {std::string("6"), std::string("10"), std::string("0")};
-    Enter(F().txtText, u"hi", Input::SetByCode);
-    ChooseMode(0);
-    FakeHost::Get().calls.clear();
-    h.Click(F().cmdCommunicate);
-    EXPECT_EQ(FakeHost::Get().calls,
-              (std::vector<std::string>{
-                  "QuibCommunicate(window_tests,0,,hi)", "QuibCommunicate(window_tests,0,,hi)",
-                  "QuibRegister(window_tests)", "QuibCommunicate(window_tests,0,,hi)"}));
-    EXPECT_TRUE(h.notices.empty());
-}
-
 // A host that never ends the request: the loop gives up within its bound and
 // the user is told, with the last status; the window stays open.
 TEST_F(CommunicateTest, ARequestTheHostNeverEndsIsGivenUpAndReported) {

@@ -157,6 +157,8 @@ TEST(ProgramIdentity, ManifestAsksForCommonControls6AndDpiAwareness) {
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
     EXPECT_NE(manifest.find("<dpiAware>true</dpiAware>"), std::string::npos);
+    // This test program carries the same manifest, and the system honours it.
+    EXPECT_TRUE(IsProcessDPIAware());
 }
 
 }  // namespace

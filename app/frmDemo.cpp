@@ -137,11 +137,6 @@ const wchar_t* AsWide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-std::u16string Decimal(long long value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 // The program's own name as the source of an error, without failing.
 std::u16string ErrorSource() noexcept {
     try {

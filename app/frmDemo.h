@@ -30,6 +30,12 @@
 // The application title: every message box of the program carries it.
 inline constexpr wchar_t kAppTitle[] = L"Vell QUIB Demo";
 
+// A number as decimal text, for messages to the user.
+inline std::u16string Decimal(long long value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
 // How long "&Get Vell Text" waits for the host to deliver a text buffer.
 inline constexpr std::chrono::milliseconds kTextWaitTimeout{15000};
 

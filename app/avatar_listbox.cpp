@@ -4,13 +4,11 @@
 
 #include "app/visible_text.h"
 #include "platform/error.h"
-#include "platform/exe_name.h"
 
 namespace quib::app {
 
 namespace {
 
-constexpr int32_t kErrOutOfMemory = 7;
 // The scan raises error 6 once a list holds more than this many entries.
 constexpr size_t kMaxEntries = 32768;
 // Characters reserved per entry; avatar names are short.
@@ -47,7 +45,7 @@ void ListBoxAvatarSink::Append(const std::u16string& name) {
         SendMessageW(list_, LB_ADDSTRING, 0,
                      reinterpret_cast<LPARAM>(reinterpret_cast<const wchar_t*>(shown.c_str())));
     if (at == LB_ERR || at == LB_ERRSPACE) {
-        throw NumberedError(kErrOutOfMemory, platform::ExecutableName(), u"Out of memory");
+        throw OutOfMemoryError();
     }
     entries_.push_back(name);
 }

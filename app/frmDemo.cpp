@@ -148,7 +148,7 @@ std::u16string ErrorSource() noexcept {
 
 quib::NumberedError SystemFailure(const char16_t* what) {
     const DWORD code = GetLastError();
-    return quib::NumberedError(51, ErrorSource(),
+    return quib::NumberedError(quib::kErrInternal, ErrorSource(),
                                std::u16string(what) + u" (system error " + Decimal(code) + u")");
 }
 
@@ -329,7 +329,7 @@ void frmDemo::Form_Load() {
         const LRESULT at = SendMessageW(cboCommunicationMode, CB_ADDSTRING, 0,
                                         reinterpret_cast<LPARAM>(entry.c_str()));
         if (at == CB_ERR || at == CB_ERRSPACE) {
-            throw quib::NumberedError(7, ErrorSource(), u"Out of memory");
+            throw quib::OutOfMemoryError();
         }
     }
     SendMessageW(cboCommunicationMode, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
@@ -437,7 +437,7 @@ std::u16string frmDemo::ControlText(HWND control) {
 
 void frmDemo::SetControlText(HWND control, const std::u16string& text) {
     if (!SetWindowTextW(control, AsWide(text))) {
-        throw quib::NumberedError(7, ErrorSource(), u"Out of memory");
+        throw quib::OutOfMemoryError();
     }
 }
 
@@ -484,18 +484,18 @@ bool frmDemo::Guard(Body&& body) noexcept {
             try {
                 std::rethrow_exception(failure);
             } catch (const std::bad_alloc&) {
-                Fail(quib::NumberedError(7, ErrorSource(), u"Out of memory"));
+                Fail(quib::OutOfMemoryError());
             } catch (const std::exception& e) {
                 const std::string what = e.what();
                 Fail(quib::NumberedError(
-                    51, ErrorSource(),
+                    quib::kErrInternal, ErrorSource(),
                     u"Internal error: " + std::u16string(what.begin(), what.end())));
             } catch (...) {
-                Fail(quib::NumberedError(51, ErrorSource(), u"Internal error"));
+                Fail(quib::NumberedError(quib::kErrInternal, ErrorSource(), u"Internal error"));
             }
         } catch (...) {
             // Not even the report could be made: end all the same.
-            Fail(quib::NumberedError(7, std::u16string(), std::u16string()));
+            Fail(quib::NumberedError(quib::kErrOutOfMemory, std::u16string(), std::u16string()));
         }
     }
     return false;

@@ -30,6 +30,10 @@ void RaiseOverflow() {
     throw NumberedError(kErrOverflow, platform::ExecutableName(), u"Overflow");
 }
 
+NumberedError OutOfMemoryError() {
+    return NumberedError(kErrOutOfMemory, platform::ExecutableName(), u"Out of memory");
+}
+
 int16_t NarrowTo16(int64_t value) {
     if (value < std::numeric_limits<int16_t>::min() ||
         value > std::numeric_limits<int16_t>::max()) {

@@ -12,6 +12,8 @@
 namespace quib {
 
 inline constexpr int32_t kErrOverflow = 6;
+inline constexpr int32_t kErrOutOfMemory = 7;
+inline constexpr int32_t kErrInternal = 51;
 inline constexpr int32_t kErrFileNotFound = 53;
 inline constexpr int32_t kErrEntryPointNotFound = 453;
 inline constexpr int32_t kErrInitDDE = 10001;
@@ -37,6 +39,9 @@ class NumberedError : public std::exception {
 // Error 6, "Overflow": a value exceeded a 16-bit limit. The source is the
 // executable name, as for every error the program raises itself.
 [[noreturn]] void RaiseOverflow();
+
+// Error 7, "Out of memory", with the executable name as its source.
+NumberedError OutOfMemoryError();
 
 // Narrows a position, count or index to the 16 bits the program keeps them in;
 // raises error 6 when it does not fit.

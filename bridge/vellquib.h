@@ -64,7 +64,9 @@
  *     VELLQUIB_STATUS_NOT_REGISTERED "10"  the plug-in is not registered; call
  *                                          QuibRegister, then repeat.
  *     every other text                     not done; repeat the request.
- *   Compare statuses exactly (byte by byte). A plug-in should bound its
+ *   Compare statuses exactly, byte by byte over the whole length (a status
+ *   is counted like every callback string: "0" followed by a NUL is not "0",
+ *   so strcmp on the raw pointer is not enough). A plug-in should bound its
  *   repetitions (by count or time) so that a host that stays busy cannot
  *   hold it for ever. If no status came during a request (a host that is
  *   gone), do not repeat it.
@@ -106,13 +108,13 @@
 /* Every status text a host reports, in order, as a list macro: X(text) for
  * each. For example, const char* all[] = {VELLQUIB_STATUS_TEXTS(ITEM)} with
  * #define ITEM(s) s, */
-#define VELLQUIB_STATUS_TEXTS(X)                                      \
-    X(VELLQUIB_STATUS_REFUSED)                                        \
-    X(VELLQUIB_STATUS_OK)                                             \
-    X("1")                                                            \
-    X("2")                                                            \
-    X("3") X("4") X("5") X(VELLQUIB_STATUS_BUSY) X("7") X("8") X("9") \
-        X(VELLQUIB_STATUS_NOT_REGISTERED) X("11") X("12") X("13") X("14") X("15") X("16") X("17")
+/* clang-format off */
+#define VELLQUIB_STATUS_TEXTS(X)                                                 \
+    X(VELLQUIB_STATUS_REFUSED) X(VELLQUIB_STATUS_OK)                             \
+    X("1") X("2") X("3") X("4") X("5") X(VELLQUIB_STATUS_BUSY) X("7") X("8")     \
+    X("9") X(VELLQUIB_STATUS_NOT_REGISTERED) X("11") X("12") X("13") X("14")     \
+    X("15") X("16") X("17")
+/* clang-format on */
 
 #ifdef __cplusplus
 extern "C" {
@@ -138,7 +140,9 @@ typedef void(VELLQUIB_CALL* QuibMessageCallback)(const char* speaker, int32_t sp
 /* The host client's whole text buffer, asked for by QuibGetAllText: lines,
  * each ended by CR LF, then four characters and a NUL, all counted in length.
  * The text proper ends before the four characters that precede the first NUL;
- * trailing CR LF pairs are not part of it. Comes once for each QuibGetAllText
+ * trailing CR LF pairs are not part of it. A host always sends the frame, so
+ * the first NUL comes after at least four bytes; a plug-in should read a
+ * buffer that breaks this rule as holding no text. Comes once for each QuibGetAllText
  * answered "0": inside that call or later, while the owning thread dispatches
  * messages; a plug-in waits for it with a message loop and a time-out.
  * Stand-in: always later; the four characters are the line count in decimal
@@ -148,11 +152,12 @@ typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length
 /* --- Exports -------------------------------------------------------------- */
 
 /* Opens the link to the host client. pluginName is the plug-in's identity
- * (QuibDemo passes its executable's name without extension); the three
- * callbacks receive everything the host sends. Call it once, before any other
- * export, on the thread that will own the link. Returns 0 when the link is
- * open; then callbacks may come until KillDDE returns. Any other value: no
- * link, no callback will come, and KillDDE is not needed.
+ * (QuibDemo passes its executable's name without extension); pass the same
+ * name to every export that takes one, as the host registers and answers by
+ * name. The three callbacks receive everything the host sends. Call it once,
+ * before any other export, on the thread that will own the link. Returns 0
+ * when the link is open; then callbacks may come until KillDDE returns. Any
+ * other value: no link, no callback will come, and KillDDE is not needed.
  * Stand-in: the callbacks may be null (they are then not called). Results:
  * -1 pluginName null or empty, 2 a link is already open, 3 the link's window
  * could not be made, 4 the script (VELLQUIB_SCRIPT) cannot be used, or the

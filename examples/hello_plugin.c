@@ -13,7 +13,8 @@
 
 #define PLUGIN "HelloPlugin"
 
-static char gStatus[64]; /* the last status, NUL-terminated */
+static char gStatus[64]; /* the last status, NUL-terminated for printing */
+static int32_t gStatusLength;
 static int gStatusCame;
 static char* gText; /* the delivered buffer, copied */
 static int32_t gTextLength = -1;
@@ -25,7 +26,13 @@ static void VELLQUIB_CALL OnStatus(const char* status, int32_t length) {
         length = sizeof gStatus - 1;
     memcpy(gStatus, status ? status : "", (size_t)length);
     gStatus[length] = '\0';
+    gStatusLength = length;
     gStatusCame = 1;
+}
+
+/* Statuses compare byte by byte, over their whole length. */
+static int StatusIs(const char* text) {
+    return gStatusLength == (int32_t)strlen(text) && memcmp(gStatus, text, strlen(text)) == 0;
 }
 
 static void VELLQUIB_CALL OnMessage(const char* speaker, int32_t speakerLength, int16_t kind,
@@ -65,11 +72,11 @@ static int Request(int16_t mode, char* avatar, char* line) {
         if (!gStatusCame)
             return 0;
         printf("%s: status \"%s\"\n", avatar ? "QuibCommunicate" : "QuibGetAllText", gStatus);
-        if (strcmp(gStatus, VELLQUIB_STATUS_OK) == 0)
+        if (StatusIs(VELLQUIB_STATUS_OK))
             return 1;
-        if (strcmp(gStatus, VELLQUIB_STATUS_REFUSED) == 0)
+        if (StatusIs(VELLQUIB_STATUS_REFUSED))
             return 0;
-        if (strcmp(gStatus, VELLQUIB_STATUS_NOT_REGISTERED) == 0)
+        if (StatusIs(VELLQUIB_STATUS_NOT_REGISTERED))
             Register(PLUGIN);
     }
     return 0;

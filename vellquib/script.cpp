@@ -1,5 +1,6 @@
 #include "vellquib/script.h"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -11,6 +12,21 @@ constexpr std::array<const char*, kExportCount> kExportNames = {
     "InitDDE", "QuibRegister", "QuibUnregister", "QuibCommunicate", "QuibGetAllText", "QuibSend"};
 
 constexpr long long kMaxDelayMs = 600000;
+
+// The escapes of quoted strings besides \xHH: the letter after the backslash
+// and the byte it stands for.
+constexpr std::array<std::pair<char, char>, 6> kEscapes = {
+    {{'"', '"'}, {'\\', '\\'}, {'r', '\r'}, {'n', '\n'}, {'t', '\t'}, {'0', '\0'}}};
+
+// The byte an escape letter stands for, or nullptr.
+const char* EscapedByte(char letter) {
+    for (const auto& e : kEscapes) {
+        if (e.first == letter) {
+            return &e.second;
+        }
+    }
+    return nullptr;
+}
 
 struct Token {
     bool quoted = false;
@@ -72,38 +88,21 @@ std::variant<std::vector<Token>, LineError> Tokens(std::string_view line) {
                 continue;
             }
             const char e = i < line.size() ? line[i++] : '\0';
-            switch (e) {
-                case '\\':
-                case '"':
-                    t.text += e;
-                    break;
-                case 'r':
-                    t.text += '\r';
-                    break;
-                case 'n':
-                    t.text += '\n';
-                    break;
-                case 't':
-                    t.text += '\t';
-                    break;
-                case '0':
-                    t.text += '\0';
-                    break;
-                case 'x': {
-                    const int hi = i < line.size() ? HexDigit(line[i]) : -1;
-                    const int lo = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
-                    if (hi < 0 || lo < 0) {
-                        return LineError{"\\x needs two hexadecimal digits"};
-                    }
-                    t.text += static_cast<char>(hi * 16 + lo);
-                    i += 2;
-                    break;
-                }
-                default:
-                    return LineError{std::string("unknown escape \\") +
-                                     (e ? std::string(1, e) : "") +
-                                     " (known: \\\" \\\\ \\r \\n \\t \\0 \\xHH)"};
+            if (const char* plain = EscapedByte(e)) {
+                t.text += *plain;
+                continue;
             }
+            if (e != 'x') {
+                return LineError{std::string("unknown escape \\") + (e ? std::string(1, e) : "") +
+                                 " (known: \\\" \\\\ \\r \\n \\t \\0 \\xHH)"};
+            }
+            const int hi = i < line.size() ? HexDigit(line[i]) : -1;
+            const int lo = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
+            if (hi < 0 || lo < 0) {
+                return LineError{"\\x needs two hexadecimal digits"};
+            }
+            t.text += static_cast<char>(hi * 16 + lo);
+            i += 2;
         }
         if (i < line.size() && line[i] != ' ' && line[i] != '\t') {
             return LineError{"a blank must follow a string"};
@@ -347,33 +346,17 @@ std::string Quoted(std::string_view bytes) {
     std::string out = "\"";
     for (const char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\0':
-                out += "\\0";
-                break;
-            default:
-                if (u < 0x20 || u > 0x7E) {
-                    out += "\\x";
-                    out += kHex[u >> 4];
-                    out += kHex[u & 15];
-                } else {
-                    out += c;
-                }
+        const auto escape = std::find_if(kEscapes.begin(), kEscapes.end(),
+                                         [c](const auto& e) { return e.second == c; });
+        if (escape != kEscapes.end()) {
+            out += '\\';
+            out += escape->first;
+        } else if (u < 0x20 || u > 0x7E) {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        } else {
+            out += c;
         }
     }
     out += '"';

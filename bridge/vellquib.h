@@ -30,9 +30,9 @@
  *   So the owning thread must run a message loop while it waits for a text
  *   delivery; a thread that only sleeps never receives one. No callback ever
  *   comes on another thread, and the library takes no lock a plug-in sees.
- *   Stand-in: a call from another thread returns -1, reports no status and
- *   changes nothing (InitDDE from another thread returns 2 while a link is
- *   open, because there is one link per process).
+ *   Stand-in: a call from another thread returns -1 (IsVellThere 0), reports
+ *   no status and changes nothing; InitDDE from another thread returns 2
+ *   while a link is open, because there is one link per process.
  *
  * STRINGS AND ENCODING
  *   Both ways text is 8-bit, in the system code page (CP_ACP): convert to it

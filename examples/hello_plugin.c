@@ -84,8 +84,10 @@ static int Request(int16_t mode, char* avatar, char* line) {
 
 static FARPROC Export(HMODULE library, const char* name) {
     FARPROC proc = GetProcAddress(library, name);
-    if (!proc)
-        fprintf(stderr, "vellquib.dll has no export %s\n", name), exit(2);
+    if (!proc) {
+        fprintf(stderr, "vellquib.dll has no export %s\n", name);
+        exit(2);
+    }
     return proc;
 }
 
@@ -100,8 +102,10 @@ int main(void) {
     setvbuf(stdout, NULL, _IONBF, 0);
 
     HMODULE library = LoadLibraryA(path);
-    if (!library)
-        return fprintf(stderr, "cannot load %s\n", path), 2;
+    if (!library) {
+        fprintf(stderr, "cannot load %s\n", path);
+        return 2;
+    }
     InitDDEProc initDDE = (InitDDEProc)(void*)Export(library, "InitDDE");
     KillDDEProc killDDE = (KillDDEProc)(void*)Export(library, "KillDDE");
     QuibUnregisterProc unregister = (QuibUnregisterProc)(void*)Export(library, "QuibUnregister");
@@ -111,8 +115,10 @@ int main(void) {
 
     int16_t result = initDDE(PLUGIN, OnStatus, OnMessage, OnText);
     printf("InitDDE: %d\n", result);
-    if (result != 0)
-        return FreeLibrary(library), 1;
+    if (result != 0) { /* no link: nothing to close */
+        FreeLibrary(library);
+        return 1;
+    }
     Register(PLUGIN);
 
     char avatar[] = "", line[] = "Hello from the example plug-in";
@@ -132,8 +138,8 @@ int main(void) {
         } else {
             /* The text ends before the four characters that precede the first
              * NUL; trailing CR LF pairs are not part of it. */
-            int32_t end = (int32_t)strnlen(gText, (size_t)gTextLength);
-            end = end > 4 ? end - 4 : 0;
+            const char* nul = memchr(gText, '\0', (size_t)gTextLength);
+            int32_t end = nul && nul - gText >= 4 ? (int32_t)(nul - gText) - 4 : 0;
             while (end >= 2 && gText[end - 2] == '\r' && gText[end - 1] == '\n')
                 end -= 2;
             printf("text:\n");

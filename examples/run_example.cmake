@@ -20,8 +20,9 @@ function(run_plugin script out log)
         file(READ ${WORK}/${log} log_text)
     endif()
     # The time at the start of each line differs from run to run.
-    string(REGEX REPLACE "(^|\n)[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9][0-9] " "\\1"
-           log_text "${log_text}")
+    string(REGEX REPLACE "\n[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9][0-9] " "\n"
+           log_text "\n${log_text}")
+    string(SUBSTRING "${log_text}" 1 -1 log_text)
     set(${out}_log "${log_text}" PARENT_SCOPE)
 endfunction()
 

@@ -19,13 +19,13 @@ status=0
 summary=()
 
 run_step() {
-    local name=$1
+    local name=$1 start=$SECONDS
     shift
     echo "=== $name"
     if "$@"; then
-        summary+=("$name: ok")
+        summary+=("$name: ok ($((SECONDS - start)) s)")
     else
-        summary+=("$name: FAILED")
+        summary+=("$name: FAILED ($((SECONDS - start)) s)")
         status=1
     fi
 }
@@ -66,11 +66,12 @@ trap cleanup EXIT
 
 cmake --preset win32 >/dev/null
 # Prefix and persistent wineserver first, detached from ctest's pipes.
-scripts/wine-prefix.sh "$WINEPREFIX"
+run_step "wine prefix" scripts/wine-prefix.sh "$WINEPREFIX"
 # Test discovery runs the test programs under Wine at build time.
 run_step "win32 build" cmake --build --preset win32
 run_step "win32 tests" ctest --preset win32 -j2
 
 echo
 printf '%s\n' "${summary[@]}"
+echo "all: $SECONDS s"
 exit $status

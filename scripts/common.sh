@@ -17,7 +17,7 @@ cd "$quib_root" || exit 1
 quib_user_path() {
     case $1 in
     /*) printf '%s\n' "$1" ;;
-    *) printf '%s\n' "$quib_caller/$1" ;;
+    *) printf '%s\n' "${quib_caller%/}/$1" ;;
     esac
 }
 

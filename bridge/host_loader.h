@@ -25,8 +25,10 @@ class HostLibrary {
     const HostTable& Table() const { return table_; }
 
   private:
-    explicit HostLibrary(void* module) : module_(module) {}
-    void* module_;
+    // The loaded library, owned; its type is the system's (host_loader_win32.cpp).
+    struct Module;
+    explicit HostLibrary(std::unique_ptr<Module> module);
+    std::unique_ptr<Module> module_;
     HostTable table_;
 };
 

@@ -337,7 +337,8 @@ TEST(WindowCommands, ANotificationWithoutAHandlerReachesNone) {
     ASSERT_TRUE(IsWindowEnabled(f.cmdCommunicate));
     constexpr int kNewButton = 1099;
     ASSERT_NE(CreateWindowExW(0, L"Button", L"&New", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
-                              40, 20, w, reinterpret_cast<HMENU>(kNewButton), nullptr, nullptr),
+                              40, 20, w, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNewButton)),
+                              nullptr, nullptr),
               nullptr);
     const std::vector<std::string> calls = FakeHost::Get().calls;
     const uint32_t ruleRuns = f.EnableRuleRuns();

@@ -25,7 +25,9 @@ class HostLibrary {
     const HostTable& Table() const { return table_; }
 
   private:
-    // The loaded library, owned; its type is the system's (host_loader_win32.cpp).
+    // The loaded library. Defined beside the system calls that load and free
+    // it (win32/host_loader_win32.cpp), so that this header needs no system
+    // header.
     struct Module;
     explicit HostLibrary(std::unique_ptr<Module> module);
     std::unique_ptr<Module> module_;

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Tolvik's Vell QUIB Demo";
+constexpr wchar_t kCaption[] = QUIBDEMO_CAPTION;
 
 // The window's client area, in twips.
 constexpr int kClientWidth = 7032;

@@ -146,7 +146,7 @@ TEST(WindowLayout, KindsFrameCaptionFontAndIcon) {
 
     wchar_t caption[64] = {};
     GetWindowTextW(w, caption, 64);
-    EXPECT_STREQ(caption, L"Tolvik's Vell QUIB Demo");
+    EXPECT_STREQ(caption, QUIBDEMO_CAPTION);
     const LONG style = GetWindowLongW(w, GWL_STYLE);
     EXPECT_FALSE(style & WS_THICKFRAME) << "fixed border";
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);

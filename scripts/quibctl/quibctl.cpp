@@ -2,6 +2,8 @@
 // it starts.
 //
 //   quibctl wait-shown <ms>   wait until the window is shown and idle
+//   quibctl caption           print the shown window's caption (UTF-8), by
+//                             which the X server knows the window too
 //   quibctl fetch <ms>        click "&Get Vell Text", wait until text shows
 //   quibctl compose <line>    pick the first listed avatar, choose "ESP" and
 //                             type a line, as a user addressing someone
@@ -77,6 +79,22 @@ int WaitShownCommand(DWORD timeoutMs) {
         process) {
         WaitForInputIdle(process.Get(), timeoutMs);
     }
+    return 0;
+}
+
+int CaptionCommand() {
+    HWND w = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
+    if (!w) {
+        std::fprintf(stderr, "quibctl: no QuibDemo window shown\n");
+        return 1;
+    }
+    wchar_t caption[256] = {};
+    const int length = GetWindowTextW(w, caption, 256);
+    char utf8[1024] = {};
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, caption, length, utf8, sizeof(utf8), nullptr, nullptr);
+    std::fwrite(utf8, 1, static_cast<size_t>(bytes), stdout);
+    std::fputs("\n", stdout);
     return 0;
 }
 
@@ -235,7 +253,7 @@ int StartupCommand(int runs) {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: quibctl wait-shown|fetch|close <ms> | compose <line> | "
+                     "usage: quibctl wait-shown|fetch|close <ms> | caption | compose <line> | "
                      "startup <runs>\n");
         return 2;
     }
@@ -243,6 +261,9 @@ int wmain(int argc, wchar_t** argv) {
     const long value = argc > 2 ? std::wcstol(argv[2], nullptr, 10) : 0;
     if (command == L"wait-shown") {
         return WaitShownCommand(value > 0 ? static_cast<DWORD>(value) : 30000);
+    }
+    if (command == L"caption") {
+        return CaptionCommand();
     }
     if (command == L"fetch") {
         return FetchCommand(value > 0 ? static_cast<DWORD>(value) : 20000);

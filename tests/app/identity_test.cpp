@@ -150,6 +150,7 @@ TEST(ProgramIdentity, OneIconOfTwo32x32ImagesIn16And256Colours) {
 TEST(ProgramIdentity, ManifestAsksForCommonControls6AndDpiAwareness) {
     ResourceFile exe;
     const std::string manifest = exe.Bytes(RT_MANIFEST, MAKEINTRESOURCEW(1));
+    EXPECT_NE(manifest.find("name=\"QuibDemo\" version=\"1.0.0.18\""), std::string::npos);
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
     EXPECT_NE(manifest.find("<dpiAware>true</dpiAware>"), std::string::npos);

@@ -118,7 +118,7 @@ class NameSet {
 
 }  // namespace
 
-void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string text) {
+void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string_view text) {
     list.Clear();
     // The lower-cased names of the entries added by this scan. The scan clears
     // the list first and is its only writer while it runs, so a name is in
@@ -128,26 +128,46 @@ void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16stri
     std::u16string key;  // reused for every line
     int64_t count = 0;   // entries added so far
 
-    tokenizer.Start(std::move(text));
-    for (std::u16string_view line = tokenizer.NextToken({}, kLineEnd); !line.empty();
-         line = tokenizer.NextToken({}, kLineEnd)) {
-        line = WithoutEspPrefix(line);
-        const size_t at = detail::Find(line, kSpeakerEnd);
-        if (at == std::u16string_view::npos) {
-            continue;
+    // The lines are cut from the caller's text in place, the way the
+    // tokenizer cuts them; only what the scan leaves unread is copied into
+    // the tokenizer when it stops, as if the tokenizer had cut the lines.
+    std::u16string_view rest = text;
+    try {
+        for (;;) {
+            const size_t end = detail::Find(rest, kLineEnd);
+            std::u16string_view line = rest;
+            if (end == std::u16string_view::npos) {
+                rest = {};
+            } else {
+                NarrowTo16(static_cast<int64_t>(end) + 1);  // positions are 16-bit
+                line = rest.substr(0, end);
+                rest = rest.substr(end + kLineEnd.size());
+            }
+            if (line.empty()) {
+                break;
+            }
+            line = WithoutEspPrefix(line);
+            const size_t at = detail::Find(line, kSpeakerEnd);
+            if (at == std::u16string_view::npos) {
+                continue;
+            }
+            NarrowTo16(static_cast<int64_t>(at) + 1);
+            const std::u16string_view speaker = line.substr(0, at);
+            if (speaker == kSystem) {
+                continue;
+            }
+            NarrowTo16(count);  // so is the count of the list the test walks
+            platform::LowerCaseUserInto(speaker, key);
+            if (seen.Insert(key)) {
+                list.Append(std::u16string(speaker));
+                ++count;
+            }
         }
-        NarrowTo16(static_cast<int64_t>(at) + 1);  // positions are 16-bit
-        const std::u16string_view speaker = line.substr(0, at);
-        if (speaker == kSystem) {
-            continue;
-        }
-        NarrowTo16(count);  // so is the count of the list the test walks
-        platform::LowerCaseUserInto(speaker, key);
-        if (seen.Insert(key)) {
-            list.Append(std::u16string(speaker));
-            ++count;
-        }
+    } catch (...) {
+        tokenizer.Start(std::u16string(rest));
+        throw;
     }
+    tokenizer.Start(std::u16string(rest));
 }
 
 bool IsInList(std::u16string name, const AvatarListSink& list) {

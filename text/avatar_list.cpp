@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/find.h"
 #include "platform/lowercase.h"
-#include "text/find.h"
 
 namespace quib::text {
 
@@ -134,7 +134,7 @@ void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16stri
     std::u16string_view rest = text;
     try {
         for (;;) {
-            const size_t end = detail::Find(rest, kLineEnd);
+            const size_t end = platform::Find(rest, kLineEnd);
             std::u16string_view line = rest;
             if (end == std::u16string_view::npos) {
                 rest = {};
@@ -147,7 +147,7 @@ void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16stri
                 break;
             }
             line = WithoutEspPrefix(line);
-            const size_t at = detail::Find(line, kSpeakerEnd);
+            const size_t at = platform::Find(line, kSpeakerEnd);
             if (at == std::u16string_view::npos) {
                 continue;
             }

@@ -20,7 +20,52 @@
 #define QUIB_FIND_SSE2 1
 #endif
 
-namespace quib::text::detail {
+namespace quib::platform {
+
+// FindChar(p, end, c): the first c in [p, end), or end.
+// FindPair(p, stop, c0, c1): the first p in [p, stop) where p[0] == c0 and
+// p[1] == c1, or stop; stop must lie before the text's end.
+
+// The portable searches, which the other machines use.
+
+// The first c in [p, end), or end. On little-endian machines four characters
+// are tested at once in a 64-bit word: a lane equal to c becomes zero after
+// the XOR, and the lowest lane flagged by the zero-lane test is the first such
+// lane (a borrow only runs upwards from a zero lane).
+inline const char16_t* FindCharPortable(const char16_t* p, const char16_t* end, char16_t c) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr uint64_t kOnes = 0x0001000100010001ull;
+        constexpr uint64_t kHighs = 0x8000800080008000ull;
+        const uint64_t pattern = kOnes * c;
+        for (; end - p >= 4; p += 4) {
+            uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            const uint64_t x = word ^ pattern;
+            const uint64_t zeros = (x - kOnes) & ~x & kHighs;
+            if (zeros != 0) {
+                return p + std::countr_zero(zeros) / 16;
+            }
+        }
+    }
+    for (; p < end; ++p) {
+        if (*p == c) {
+            return p;
+        }
+    }
+    return end;
+}
+
+// The first p in [p, stop) where p[0] == c0 and p[1] == c1, or stop; p[1] is
+// read up to and including stop[0], so stop must lie before the text's end.
+inline const char16_t* FindPairPortable(const char16_t* p, const char16_t* stop, char16_t c0,
+                                        char16_t c1) {
+    for (;; ++p) {
+        p = FindCharPortable(p, stop, c0);
+        if (p == stop || p[1] == c1) {
+            return p;
+        }
+    }
+}
 
 #if defined(QUIB_FIND_SSE2)
 
@@ -35,11 +80,7 @@ inline size_t FirstLane(int mask) {
     return static_cast<size_t>(std::countr_zero(static_cast<unsigned>(mask))) / 2;
 }
 
-#endif
-
-// The first c in [p, end), or end.
 inline const char16_t* FindChar(const char16_t* p, const char16_t* end, char16_t c) {
-#if defined(QUIB_FIND_SSE2)
     const __m128i pattern = _mm_set1_epi16(static_cast<short>(c));
     for (; end - p >= 8; p += 8) {
         const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(Load8(p), pattern));
@@ -47,37 +88,10 @@ inline const char16_t* FindChar(const char16_t* p, const char16_t* end, char16_t
             return p + FirstLane(mask);
         }
     }
-#else
-    if constexpr (std::endian::native == std::endian::little) {
-        // A lane equal to c becomes zero after the XOR, and the lowest lane
-        // flagged by the zero-lane test is the first such lane (a borrow only
-        // runs upwards from a zero lane).
-        constexpr uint64_t kOnes = 0x0001000100010001ull;
-        constexpr uint64_t kHighs = 0x8000800080008000ull;
-        const uint64_t pattern = kOnes * c;
-        for (; end - p >= 4; p += 4) {
-            uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            const uint64_t x = word ^ pattern;
-            const uint64_t zeros = (x - kOnes) & ~x & kHighs;
-            if (zeros != 0) {
-                return p + std::countr_zero(zeros) / 16;
-            }
-        }
-    }
-#endif
-    for (; p < end; ++p) {
-        if (*p == c) {
-            return p;
-        }
-    }
-    return end;
+    return FindCharPortable(p, end, c);
 }
 
-// The first p in [p, stop) where p[0] == c0 and p[1] == c1, or stop; p[1] is
-// read up to and including stop[0], so stop must lie before the text's end.
 inline const char16_t* FindPair(const char16_t* p, const char16_t* stop, char16_t c0, char16_t c1) {
-#if defined(QUIB_FIND_SSE2)
     // Both characters are tested in one pass: the block at p against c0 and
     // the block one character later against c1.
     const __m128i first = _mm_set1_epi16(static_cast<short>(c0));
@@ -90,21 +104,20 @@ inline const char16_t* FindPair(const char16_t* p, const char16_t* stop, char16_
             return p + FirstLane(mask);
         }
     }
-    for (; p < stop; ++p) {
-        if (p[0] == c0 && p[1] == c1) {
-            return p;
-        }
-    }
-    return stop;
-#else
-    for (;; ++p) {
-        p = FindChar(p, stop, c0);
-        if (p == stop || p[1] == c1) {
-            return p;
-        }
-    }
-#endif
+    return FindPairPortable(p, stop, c0, c1);
 }
+
+#else
+
+inline const char16_t* FindChar(const char16_t* p, const char16_t* end, char16_t c) {
+    return FindCharPortable(p, end, c);
+}
+
+inline const char16_t* FindPair(const char16_t* p, const char16_t* stop, char16_t c0, char16_t c1) {
+    return FindPairPortable(p, stop, c0, c1);
+}
+
+#endif
 
 // Index of the first occurrence of needle in hay, or npos; an empty needle is
 // found at 0.
@@ -134,4 +147,4 @@ inline size_t Find(std::u16string_view hay, std::u16string_view needle) {
     }
 }
 
-}  // namespace quib::text::detail
+}  // namespace quib::platform

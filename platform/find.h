@@ -17,7 +17,7 @@
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
-#define QUIB_FIND_SSE2 1
+#define QUIB_SSE2 1
 #endif
 
 namespace quib::platform {
@@ -67,7 +67,7 @@ inline const char16_t* FindPairPortable(const char16_t* p, const char16_t* stop,
     }
 }
 
-#if defined(QUIB_FIND_SSE2)
+#if defined(QUIB_SSE2)
 
 // Eight characters from p, which need not be aligned.
 inline __m128i Load8(const char16_t* p) {

@@ -59,12 +59,14 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
         }
         return out;
     }
-    // A byte never yields more than two UTF-16 units (four bytes) here.
-    std::string wide(bytes.size() * 4 + 4, '\0');
+    // A byte never yields more than two UTF-16 units (four bytes) here; the
+    // units go straight into the result.
+    out.resize(bytes.size() * 2 + 2);
     char* in = const_cast<char*>(bytes.data());
     size_t inLeft = bytes.size();
-    char* dst = wide.data();
-    size_t dstLeft = wide.size();
+    char* dst = reinterpret_cast<char*>(out.data());
+    const size_t capacity = out.size() * 2;
+    size_t dstLeft = capacity;
     while (inLeft > 0) {
         if (iconv(conv.get(), &in, &inLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) {
             break;
@@ -83,9 +85,7 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
             break;  // E2BIG cannot happen with this buffer
         }
     }
-    const size_t units = (wide.size() - dstLeft) / 2;
-    out.resize(units);
-    std::memcpy(out.data(), wide.data(), units * 2);
+    out.resize((capacity - dstLeft) / 2);
     return out;
 }
 

@@ -29,13 +29,22 @@ printf 'Bob: hi\r\nESP from bob: x\r\n<system>: y\r\n\r\nEve: z\r\n\r\n' >"$seed
 printf 'ESP to Zo\xC3\xAB: x\r\nzo\xC3\x8B: y\r\n\xFF\xFE: z\r\n\r\n####\0tail' >"$seeds/framed"
 rm -f "$seeds"/line-3276? "$seeds"/name-3276?
 
+# ASan's quarantine of freed memory kept small: a use after free is still
+# caught while the block waits there, and the fuzzers' short-lived large
+# strings reuse memory that is already mapped instead of faulting in new pages.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16}
+
+# The pieces of the text path, for the raw host buffers.
+dict=$build/text.dict
+printf '%s\n' '"\x0d\x0a"' '": "' '"ESP to"' '"ESP from"' '"<system>"' '"\x00"' >"$dict"
+
 status=0
 for t in "${targets[@]}"; do
     corpus=$build/corpus/$t
     mkdir -p "$corpus" "$build/artifacts"
     extra=()
     if [ "$t" = text_callback ]; then
-        extra=(-max_len=4096 "$seeds")
+        extra=(-max_len=4096 -dict="$dict" "$seeds")
     fi
     log=$build/$t.log
     printf '%-14s ' "$t"

@@ -83,9 +83,9 @@ inline Outcome Cut(text::literal::Tokenizer& tokenizer, const std::u16string& te
 // The literal analysis copies the unread rest for every line it cuts, so a
 // text costs it about its length times its lines. The targets keep each input
 // under this many characters copied: a line at a 16-bit limit then comes with
-// a dozen short ones at most, and every target runs thousands of inputs a
+// a few short ones at most, and every target runs thousands of inputs a
 // second under the sanitizers.
-inline constexpr size_t kLiteralBudget = size_t{1} << 18;
+inline constexpr size_t kLiteralBudget = size_t{1} << 17;
 
 // True while a text of this length with at most this many lines stays within
 // the budget.

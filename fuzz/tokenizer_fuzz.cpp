@@ -20,7 +20,7 @@ std::u16string MakeText(FuzzedDataProvider& in) {
     // Long enough for a line at the 16-bit limit, short enough for the
     // literal tokenizer's copies.
     for (int i = 0; i < segments && in.remaining_bytes() > 0 && text.size() < 40000; ++i) {
-        if (in.ConsumeIntegralInRange(0, 7) == 0) {
+        if (in.ConsumeIntegralInRange(0, 31) == 0) {
             // A run around the limit: 32766..32769 characters or any up to 70000.
             const size_t n = in.ConsumeBool() ? 32766 + in.ConsumeIntegralInRange(0, 3)
                                               : in.ConsumeIntegralInRange(0, 70000);

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "bridge/host_loader.h"
 #include "bridge/host_table.h"
@@ -128,8 +129,9 @@ class frmDemo {
     // --- Private procedures --------------------------------------------------
     // The one rule for the enabled state of cmdCommunicate.
     void UpdateCommunicateButton();
-    // Rebuilds lstAvatars from the speakers of a text buffer.
-    void FillAvatarList(std::u16string sText);
+    // Rebuilds lstAvatars from the speakers of a text buffer. The text is
+    // read in place and left unchanged, as a copy would be.
+    void FillAvatarList(std::u16string_view sText);
     // True when lstAvatars holds the name, compared without regard to case.
     bool IsInList(std::u16string sName);
 

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <clocale>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,6 +60,27 @@ TEST(CodePage, UnrepresentableCharactersEncodeAsQuestionMarks) {
 #endif
     EXPECT_EQ(EncodeSystemCodePage(u"a\u4E2Db"), "a?b");
 }
+
+#ifdef _WIN32
+// Every byte, alone and inside runs of ASCII of every length around the wide
+// loop's sixteen bytes, decodes as the system decodes it.
+TEST(CodePage, DecodesEveryByteAsTheSystemDoes) {
+    for (int b = 0; b < 256; ++b) {
+        for (size_t before :
+             {size_t{0}, size_t{5}, size_t{15}, size_t{16}, size_t{17}, size_t{40}}) {
+            std::string bytes(before, 'a');
+            bytes += static_cast<char>(b);
+            bytes.append(b % 23, 'z');
+            std::u16string expected(bytes.size(), u'\0');
+            const int n = MultiByteToWideChar(
+                CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                reinterpret_cast<wchar_t*>(expected.data()), static_cast<int>(expected.size()));
+            expected.resize(n > 0 ? static_cast<size_t>(n) : 0);
+            ASSERT_EQ(DecodeSystemCodePage(bytes), expected) << "byte " << b << " after " << before;
+        }
+    }
+}
+#endif
 
 TEST(CodePage, LargeBufferDecodesWhole) {
     std::string big(8 << 20, 'x');

@@ -1,9 +1,11 @@
 #include "app/avatar_listbox.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/visible_text.h"
 #include "platform/error.h"
+#include "platform/find.h"
 
 namespace quib::app {
 
@@ -16,30 +18,39 @@ constexpr size_t kReservedCharsPerEntry = 24;
 
 }  // namespace
 
-ListBoxAvatarSink::ListBoxAvatarSink(HWND list) : list_(list) {
-    const LRESULT count = SendMessageW(list_, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        entries_.push_back(ListBoxEntry(list_, static_cast<int32_t>(i)));
+ListBoxAvatarSink::ListBoxAvatarSink(HWND list) : list_(list) {}
+
+const std::vector<std::u16string>& ListBoxAvatarSink::Entries() const {
+    if (!entries_) {
+        std::vector<std::u16string> entries;
+        const LRESULT count = SendMessageW(list_, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            entries.push_back(ListBoxEntry(list_, static_cast<int32_t>(i)));
+        }
+        entries_ = std::move(entries);
     }
+    return *entries_;
 }
 
 void ListBoxAvatarSink::Clear() {
     SendMessageW(list_, LB_RESETCONTENT, 0, 0);
-    entries_.clear();
+    entries_.emplace();
 }
 
 int32_t ListBoxAvatarSink::Count() const {
-    return static_cast<int32_t>(entries_.size());
+    return static_cast<int32_t>(Entries().size());
 }
 
 std::u16string ListBoxAvatarSink::Entry(int32_t index) const {
-    if (index < 0 || static_cast<size_t>(index) >= entries_.size()) {
+    const std::vector<std::u16string>& entries = Entries();
+    if (index < 0 || static_cast<size_t>(index) >= entries.size()) {
         return std::u16string();
     }
-    return entries_[static_cast<size_t>(index)];
+    return entries[static_cast<size_t>(index)];
 }
 
 void ListBoxAvatarSink::Append(const std::u16string& name) {
+    Entries();  // the entries before this one, if not read yet
     const std::u16string shown = VisibleText(name);
     const LRESULT at =
         SendMessageW(list_, LB_ADDSTRING, 0,
@@ -47,7 +58,7 @@ void ListBoxAvatarSink::Append(const std::u16string& name) {
     if (at == LB_ERR || at == LB_ERRSPACE) {
         throw OutOfMemoryError();
     }
-    entries_.push_back(name);
+    entries_->push_back(name);
 }
 
 ListBoxBulkFill::ListBoxBulkFill(HWND list, std::u16string_view text) : list_(list) {
@@ -64,9 +75,12 @@ ListBoxBulkFill::~ListBoxBulkFill() {
 
 size_t ListBoxBulkFill::ReservedEntries(std::u16string_view text) {
     size_t lines = 1;
-    for (size_t at = text.find(u"\r\n"); at != std::u16string_view::npos && lines < kMaxEntries;
-         at = text.find(u"\r\n", at + 2)) {
+    std::u16string_view rest = text;
+    for (size_t at = platform::Find(rest, u"\r\n");
+         at != std::u16string_view::npos && lines < kMaxEntries;
+         at = platform::Find(rest, u"\r\n")) {
         ++lines;
+        rest = rest.substr(at + 2);
     }
     return std::min(lines, kMaxEntries);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +21,9 @@ namespace quib::app {
 // VisibleText.
 class ListBoxAvatarSink final : public text::AvatarListSink {
   public:
-    // Takes over the entries the list box holds now.
+    // Takes over the entries the list box holds now; they are read from the
+    // list box when first needed, so a scan that clears the list first never
+    // reads them.
     explicit ListBoxAvatarSink(HWND list);
 
     void Clear() override;
@@ -30,8 +33,10 @@ class ListBoxAvatarSink final : public text::AvatarListSink {
     void Append(const std::u16string& name) override;
 
   private:
+    const std::vector<std::u16string>& Entries() const;
+
     HWND list_;
-    std::vector<std::u16string> entries_;
+    mutable std::optional<std::vector<std::u16string>> entries_;
 };
 
 // While it lives, the list box does not redraw itself and has storage

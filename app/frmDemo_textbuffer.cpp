@@ -36,7 +36,7 @@ void frmDemo::cmdGetText_Click() {
         Notice(
             u"The host did not complete the request for its text buffer: it was still "
             u"answering with status \"" +
-            request.lastStatus + u"\" after " + Decimal(request.calls) +
+            request.lastStatus + u"\" after " + quib::Decimal(request.calls) +
             u" attempts, so the request was given up. The text shown is that of the "
             u"previous fetch.");
         return;
@@ -65,10 +65,10 @@ void frmDemo::cmdGetText_Click() {
             quib::app::ListBoxAvatarSink(lstAvatars).Clear();
             return;
         case quib::app::TextWaitEnd::TimedOut:
-            Notice(
-                u"The host client sent no text within " +
-                Decimal(std::chrono::ceil<std::chrono::seconds>(options_.textWaitTimeout).count()) +
-                u" seconds. The text shown is that of the previous fetch.");
+            Notice(u"The host client sent no text within " +
+                   quib::Decimal(
+                       std::chrono::ceil<std::chrono::seconds>(options_.textWaitTimeout).count()) +
+                   u" seconds. The text shown is that of the previous fetch.");
             return;
         case quib::app::TextWaitEnd::WindowClosed:
         case quib::app::TextWaitEnd::Quit:
@@ -77,14 +77,21 @@ void frmDemo::cmdGetText_Click() {
     }
     const Clock::time_point arrived = Clock::now();
 
-    std::u16string text = modQUIB::gTextBuffer;
-    // The control's text would end at a NUL; the text itself keeps them.
-    const std::u16string visible = quib::app::VisibleText(text);
+    // Read in place: nothing below processes window events, so no delivery
+    // can replace the buffer while it is shown and scanned.
+    const std::u16string& text = modQUIB::gTextBuffer;
+    // The control's text would end at a NUL; the text itself keeps them. A
+    // copy is made only for a text that holds one.
+    std::u16string visible;
+    const bool hasNul = quib::app::HasNul(text);
+    if (hasNul) {
+        visible = quib::app::VisibleText(text);
+    }
     const Clock::time_point madeVisible = Clock::now();
-    SetVellText(visible);
+    SetVellText(hasNul ? visible : text);
     const Clock::time_point shown = Clock::now();
     // Shown first: an error in the scan leaves the new text in view.
-    FillAvatarList(std::move(text));
+    FillAvatarList(text);
     const Clock::time_point listed = Clock::now();
     lastFetchTimings_ = {Seconds(requested - start), Seconds(arrived - requested),
                          Seconds(madeVisible - arrived), Seconds(shown - madeVisible),
@@ -106,12 +113,12 @@ void frmDemo::SetVellText(const std::u16string& shown) {
     SetControlText(txtVellText, shown);
 }
 
-void frmDemo::FillAvatarList(std::u16string sText) {
+void frmDemo::FillAvatarList(std::u16string_view sText) {
     // Without redrawing and with storage reserved, thousands of entries go in
     // at once.
     quib::app::ListBoxBulkFill bulk(lstAvatars, sText);
     quib::app::ListBoxAvatarSink list(lstAvatars);
-    quib::text::FillAvatarList(tokenizer_, list, std::move(sText));
+    quib::text::FillAvatarList(tokenizer_, list, sText);
 }
 
 bool frmDemo::IsInList(std::u16string sName) {

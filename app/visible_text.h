@@ -14,6 +14,9 @@ namespace quib::app {
 // SYMBOL FOR NULL, shown in place of each NUL character.
 inline constexpr char16_t kVisibleNul = u'\u2400';
 
+// True when the text holds a NUL character.
+bool HasNul(std::u16string_view text);
+
 // A copy of the text with every NUL replaced by kVisibleNul; same length.
 std::u16string VisibleText(std::u16string_view text);
 

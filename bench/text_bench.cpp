@@ -84,8 +84,8 @@ void Report(benchmark::State& state, const std::u16string& text, int64_t lines) 
     state.SetComplexityN(lines);
 }
 
-// The program's path: the buffer is handed over by value (copied), cut into
-// lines and turned into the list.
+// The program's path: the buffer is read in place, cut into lines and turned
+// into the list.
 void Fill(benchmark::State& state) {
     const int64_t lines = state.range(0);
     const std::u16string text = ChatText(lines, state.range(1));

@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/exe_name.h"
+#include "platform/find.h"
 
 namespace modQUIB {
 
@@ -47,7 +48,7 @@ void Guarded(Body body) noexcept {
 
 const HostTable& Host() {
     if (!gHost) {
-        throw quib::NumberedError(91, quib::platform::ExecutableName(),
+        throw quib::NumberedError(quib::kErrObjectNotSet, quib::platform::ExecutableName(),
                                   u"The host library is not loaded");
     }
     return *gHost;
@@ -138,8 +139,9 @@ void VELLQUIB_CALL TextCallback(const char* buffer, int32_t length) noexcept {
 
 std::u16string TrimTextBuffer(std::u16string s) {
     // The host frames its buffer with four characters and a NUL after the text.
-    const size_t nul = s.find(u'\0');
-    if (nul != std::u16string::npos && nul + 1 > 5) {
+    const size_t nul = static_cast<size_t>(
+        quib::platform::FindChar(s.data(), s.data() + s.size(), u'\0') - s.data());
+    if (nul < s.size() && nul + 1 > 5) {
         s.resize(nul + 1 - 5);
     }
     size_t end = s.size();

@@ -21,7 +21,11 @@ const std::u16string kPieces[] = {
 std::u16string MakeText(FuzzedDataProvider& in) {
     std::u16string text;
     const int pieces = in.ConsumeIntegralInRange(1, 64);
-    for (int i = 0; i < pieces && in.remaining_bytes() > 0; ++i) {
+    // One line at a 16-bit limit is enough; each piece may end a line, so the
+    // pieces so far bound the lines.
+    for (int i = 0; i < pieces && in.remaining_bytes() > 0 && text.size() < 40000 &&
+                    quib::fuzz::WithinLiteralBudget(text.size(), static_cast<size_t>(i));
+         ++i) {
         if (in.ConsumeIntegralInRange(0, 15) == 0) {
             const size_t n = in.ConsumeBool() ? 32760 + in.ConsumeIntegralInRange(0, 10)
                                               : in.ConsumeIntegralInRange(0, 40000);

@@ -2,12 +2,14 @@
 // side by side and stopping the fuzzer at the first difference.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bridge/modQUIB.h"
 #include "platform/error.h"
 #include "tests/text/literal_avatar_list.h"
 #include "tests/text/vector_sink.h"
@@ -78,9 +80,77 @@ inline Outcome Cut(text::literal::Tokenizer& tokenizer, const std::u16string& te
     return out;
 }
 
+// The literal analysis copies the unread rest for every line it cuts, so a
+// text costs it about its length times its lines. The targets keep each input
+// under this many characters copied: a line at a 16-bit limit then comes with
+// a few short ones at most, and every target runs thousands of inputs a
+// second under the sanitizers.
+inline constexpr size_t kLiteralBudget = size_t{1} << 17;
+
+// True while a text of this length with at most this many lines stays within
+// the budget.
+inline bool WithinLiteralBudget(size_t length, size_t lines) {
+    return length * (lines + 1) <= kLiteralBudget;
+}
+
 // Only error 6 may come out of the text analysis.
 inline void ExpectOnlyOverflow(const Outcome& out) {
     Expect(out.error == 0 || out.error == kErrOverflow, "an error other than 6");
+}
+
+// The host's bytes through the text callback (decoded, cut before the frame,
+// trimmed of trailing line ends), then cut into lines and turned into the
+// avatar list, the fast way and the literal way. The literal way copies the
+// unread rest for every line: callers keep the number of lines small where
+// the text is long.
+inline void CheckHostBuffer(const char* bytes, size_t size) {
+    if (size > static_cast<size_t>(INT32_MAX)) {
+        return;  // more than a callback can be given
+    }
+    const uint32_t deliveries = modQUIB::gTextDeliveries;
+    modQUIB::TextCallback(bytes, static_cast<int32_t>(size));
+    modQUIB::RethrowCallbackFailure();
+    Expect(modQUIB::gTextDeliveries == deliveries + 1, "delivery not counted");
+
+    const std::u16string text = modQUIB::gTextBuffer;
+    Expect(text.size() <= size, "decoding made more characters than bytes");
+    Expect(!(text.size() >= 2 && text.ends_with(u"\r\n")), "trailing CR LF left");
+
+    text::LineTokenizer fast;
+    size_t lines = 0;
+    for (size_t at = text.find(u"\r\n"); at != std::u16string::npos;
+         at = text.find(u"\r\n", at + 2)) {
+        ++lines;
+    }
+    if (!WithinLiteralBudget(text.size(), lines)) {
+        // Too many lines for the literal way: the fast scan alone, for the
+        // sanitizers and the errors it may raise.
+        if (!text.empty()) {
+            ExpectOnlyOverflow(Scan(fast, text));
+        }
+        return;
+    }
+
+    // Line by line with the tokenizer, to the end or the first error.
+    text::literal::Tokenizer literal;
+    for (size_t call = 0; call <= text.size() + 1; ++call) {
+        const std::u16string in = call == 0 ? text : std::u16string();
+        const Outcome a = Cut(fast, in, u"\r\n");
+        const Outcome b = Cut(literal, in, u"\r\n");
+        Expect(a == b, "GetToken");
+        ExpectOnlyOverflow(a);
+        if (a.error != 0 || (a.piece.empty() && a.remainder.empty())) {
+            break;
+        }
+    }
+
+    // The extraction is only ever handed a non-empty text.
+    if (!text.empty()) {
+        const Outcome a = Scan(fast, text);
+        const Outcome b = Scan(literal, text);
+        Expect(a == b, "FillAvatarList");
+        ExpectOnlyOverflow(a);
+    }
 }
 
 }  // namespace quib::fuzz

@@ -14,23 +14,29 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-20}
 build=build/fuzz
-targets=(text_callback tokenizer avatar_list)
+targets=(text_callback text_limits tokenizer avatar_list)
 
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
-# Host buffers at the 16-bit limits, which random mutation reaches only slowly.
-repeat() { head -c "$2" /dev/zero | tr '\0' "$1"; }
+# Short host buffers for the text callback: the literal analysis it is checked
+# against copies the unread rest for every line. The 16-bit limits have their
+# own target, which builds long lines and names from a few bytes.
 seeds=$build/seeds/text_callback
-if [ ! -d "$seeds" ]; then
-    mkdir -p "$seeds"
-    { printf 'Bob: hi\r\n'; repeat a 32766; printf '\r\nEve: x\r\n\0abcd'; } >"$seeds/line-32766"
-    { printf 'Bob: hi\r\n'; repeat a 32767; printf '\r\nEve: x'; } >"$seeds/line-32767"
-    { printf 'Bob: hi\r\nESP to '; repeat n 32766; printf ': x'; } >"$seeds/name-32766"
-    { printf 'Bob: hi\r\n'; repeat n 32767; printf ': x'; } >"$seeds/name-32767"
-    printf 'Bob: hi\r\nESP from bob: x\r\n<system>: y\r\n\r\nEve: z\r\n\r\n' >"$seeds/short"
-fi
+mkdir -p "$seeds"
+printf 'Bob: hi\r\nESP from bob: x\r\n<system>: y\r\n\r\nEve: z\r\n\r\n' >"$seeds/short"
+printf 'ESP to Zo\xC3\xAB: x\r\nzo\xC3\x8B: y\r\n\xFF\xFE: z\r\n\r\n####\0tail' >"$seeds/framed"
+rm -f "$seeds"/line-3276? "$seeds"/name-3276?
+
+# ASan's quarantine of freed memory kept small: a use after free is still
+# caught while the block waits there, and the fuzzers' short-lived large
+# strings reuse memory that is already mapped instead of faulting in new pages.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16}
+
+# The pieces of the text path, for the raw host buffers.
+dict=$build/text.dict
+printf '%s\n' '"\x0d\x0a"' '": "' '"ESP to"' '"ESP from"' '"<system>"' '"\x00"' >"$dict"
 
 status=0
 for t in "${targets[@]}"; do
@@ -38,7 +44,7 @@ for t in "${targets[@]}"; do
     mkdir -p "$corpus" "$build/artifacts"
     extra=()
     if [ "$t" = text_callback ]; then
-        extra=(-max_len=70000 "$seeds")
+        extra=(-max_len=4096 -dict="$dict" "$seeds")
     fi
     log=$build/$t.log
     printf '%-14s ' "$t"
@@ -47,7 +53,7 @@ for t in "${targets[@]}"; do
         "$corpus" "${extra[@]}" >"$log" 2>&1; then
         runs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
         cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)
-        echo "ok: $runs inputs in ${seconds} s, $cov"
+        echo "ok: $runs inputs in ${seconds} s ($((runs / seconds)) a second), $cov"
     else
         echo "FAILED (log: $log)"
         tail -n 40 "$log"

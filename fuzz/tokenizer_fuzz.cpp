@@ -17,8 +17,10 @@ const char16_t kAlphabet[] = {u'a', u'b', u'x', u'X', u'-', u'\r', u'\n', u'\0',
 std::u16string MakeText(FuzzedDataProvider& in) {
     std::u16string text;
     const int segments = in.ConsumeIntegralInRange(0, 24);
-    for (int i = 0; i < segments && in.remaining_bytes() > 0; ++i) {
-        if (in.ConsumeIntegralInRange(0, 7) == 0) {
+    // Long enough for a line at the 16-bit limit, short enough for the
+    // literal tokenizer's copies.
+    for (int i = 0; i < segments && in.remaining_bytes() > 0 && text.size() < 40000; ++i) {
+        if (in.ConsumeIntegralInRange(0, 31) == 0) {
             // A run around the limit: 32766..32769 characters or any up to 70000.
             const size_t n = in.ConsumeBool() ? 32766 + in.ConsumeIntegralInRange(0, 3)
                                               : in.ConsumeIntegralInRange(0, 70000);
@@ -38,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     quib::text::LineTokenizer fast;
     quib::text::literal::Tokenizer literal;
-    for (int call = 0; call < 200 && in.remaining_bytes() > 0; ++call) {
+    size_t copied = 0;  // characters the literal tokenizer has copied so far
+    for (int call = 0; call < 200 && in.remaining_bytes() > 0 && copied <= kLiteralBudget; ++call) {
         const std::u16string text = in.ConsumeIntegralInRange(0, 5) == 0 ? MakeText(in) : u"";
+        copied += text.size() + literal.sRemainder.size();
         const std::u16string& delimiter =
             kDelimiters[in.ConsumeIntegralInRange<size_t>(0, std::size(kDelimiters) - 1)];
         const Outcome a = Cut(fast, text, delimiter);

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/find.h"
 #include "platform/lowercase.h"
-#include "text/find.h"
 
 namespace quib::text {
 
@@ -40,7 +40,9 @@ std::u16string_view WithoutEspPrefix(std::u16string_view line) {
 // name, where a node-based set would chase three pointers.
 class NameSet {
   public:
-    // Adds the name unless it is present; true when it was added.
+    // Adds the name unless it is present; true when it was added. A name is a
+    // speaker, shorter than 32767 characters (the 16-bit limit of the ": "
+    // position is checked before).
     bool Insert(std::u16string_view name) {
         if ((count_ + 1) * 2 > slots_.size()) {
             Grow();
@@ -50,8 +52,8 @@ class NameSet {
         if (slot->start != 0) {
             return false;
         }
-        *slot = Slot{static_cast<uint32_t>(names_.size() + 1), static_cast<uint32_t>(name.size()),
-                     static_cast<uint32_t>(hash >> 32)};
+        *slot = Slot{static_cast<uint32_t>(names_.size() + 1), static_cast<uint16_t>(name.size()),
+                     static_cast<uint16_t>(hash >> 48)};
         names_.append(name);
         ++count_;
         return true;
@@ -59,11 +61,12 @@ class NameSet {
 
   private:
     // start is 1 + the name's offset in names_, 0 for a free slot; tag holds
-    // the high half of the hash, checked before the names are compared.
+    // the top 16 bits of the hash, checked before the names are compared.
+    // Eight bytes a slot keep the table of 30,000 speakers in half a MiB.
     struct Slot {
         uint32_t start = 0;
-        uint32_t length = 0;
-        uint32_t tag = 0;
+        uint16_t length = 0;
+        uint16_t tag = 0;
     };
 
     static uint64_t Hash(std::u16string_view name) {
@@ -92,7 +95,7 @@ class NameSet {
     // The slot that holds the name, or the free slot where it belongs.
     Slot* Probe(std::u16string_view name, uint64_t hash) {
         const size_t mask = slots_.size() - 1;
-        const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+        const uint16_t tag = static_cast<uint16_t>(hash >> 48);
         for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
             Slot& slot = slots_[i];
             if (slot.start == 0 ||
@@ -118,7 +121,7 @@ class NameSet {
 
 }  // namespace
 
-void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string text) {
+void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string_view text) {
     list.Clear();
     // The lower-cased names of the entries added by this scan. The scan clears
     // the list first and is its only writer while it runs, so a name is in
@@ -128,26 +131,46 @@ void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16stri
     std::u16string key;  // reused for every line
     int64_t count = 0;   // entries added so far
 
-    tokenizer.Start(std::move(text));
-    for (std::u16string_view line = tokenizer.NextToken({}, kLineEnd); !line.empty();
-         line = tokenizer.NextToken({}, kLineEnd)) {
-        line = WithoutEspPrefix(line);
-        const size_t at = detail::Find(line, kSpeakerEnd);
-        if (at == std::u16string_view::npos) {
-            continue;
+    // The lines are cut from the caller's text in place, the way the
+    // tokenizer cuts them; only what the scan leaves unread is copied into
+    // the tokenizer when it stops, as if the tokenizer had cut the lines.
+    std::u16string_view rest = text;
+    try {
+        for (;;) {
+            const size_t end = platform::Find(rest, kLineEnd);
+            std::u16string_view line = rest;
+            if (end == std::u16string_view::npos) {
+                rest = {};
+            } else {
+                NarrowTo16(static_cast<int64_t>(end) + 1);  // positions are 16-bit
+                line = rest.substr(0, end);
+                rest = rest.substr(end + kLineEnd.size());
+            }
+            if (line.empty()) {
+                break;
+            }
+            line = WithoutEspPrefix(line);
+            const size_t at = platform::Find(line, kSpeakerEnd);
+            if (at == std::u16string_view::npos) {
+                continue;
+            }
+            NarrowTo16(static_cast<int64_t>(at) + 1);
+            const std::u16string_view speaker = line.substr(0, at);
+            if (speaker == kSystem) {
+                continue;
+            }
+            NarrowTo16(count);  // so is the count of the list the test walks
+            platform::LowerCaseUserInto(speaker, key);
+            if (seen.Insert(key)) {
+                list.Append(std::u16string(speaker));
+                ++count;
+            }
         }
-        NarrowTo16(static_cast<int64_t>(at) + 1);  // positions are 16-bit
-        const std::u16string_view speaker = line.substr(0, at);
-        if (speaker == kSystem) {
-            continue;
-        }
-        NarrowTo16(count);  // so is the count of the list the test walks
-        platform::LowerCaseUserInto(speaker, key);
-        if (seen.Insert(key)) {
-            list.Append(std::u16string(speaker));
-            ++count;
-        }
+    } catch (...) {
+        tokenizer.Start(std::u16string(rest));
+        throw;
     }
+    tokenizer.Start(std::u16string(rest));
 }
 
 bool IsInList(std::u16string name, const AvatarListSink& list) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "text/tokenizer.h"
 
@@ -22,8 +23,10 @@ class AvatarListSink {
 // (cut with the tokenizer at CR LF) in order of first appearance, compared
 // without regard to case; the scan ends at the first empty line. Error 6 at
 // the 16-bit limits, with the entries added before it left in the list. The
-// text always starts a new scan: an empty one leaves the list empty.
-void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string text);
+// text always starts a new scan: an empty one leaves the list empty. The
+// caller's text is read in place; the tokenizer keeps what the scan left
+// unread (after a blank line or an error), as if it had cut the lines.
+void FillAvatarList(LineTokenizer& tokenizer, AvatarListSink& list, std::u16string_view text);
 
 // True when an entry of the list equals the name after both are lower-cased.
 bool IsInList(std::u16string name, const AvatarListSink& list);

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "platform/error.h"
-#include "text/find.h"
+#include "platform/find.h"
 
 namespace quib::text {
 
@@ -28,7 +28,7 @@ std::u16string_view LineTokenizer::NextToken(std::u16string sText, std::u16strin
     if (sDelimiter.empty()) {
         return {};  // found at position 1: an empty piece, nothing consumed
     }
-    const size_t at = detail::Find(rest, sDelimiter);
+    const size_t at = platform::Find(rest, sDelimiter);
     if (at == std::u16string_view::npos) {
         offset_ = sRemainder_.size();
         return rest;

@@ -59,33 +59,37 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
         }
         return out;
     }
-    // A byte never yields more than two UTF-16 units (four bytes) here.
-    std::string wide(bytes.size() * 4 + 4, '\0');
+    // The units go straight into the result. One unit a byte is enough for
+    // UTF-8 and every single-byte charset; the result grows for the others.
+    out.resize(bytes.size() + 1);
     char* in = const_cast<char*>(bytes.data());
     size_t inLeft = bytes.size();
-    char* dst = wide.data();
-    size_t dstLeft = wide.size();
+    size_t used = 0;  // bytes of the result written so far
     while (inLeft > 0) {
-        if (iconv(conv.get(), &in, &inLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) {
+        char* dst = reinterpret_cast<char*>(out.data()) + used;
+        size_t dstLeft = out.size() * 2 - used;
+        const size_t done = iconv(conv.get(), &in, &inLeft, &dst, &dstLeft);
+        used = out.size() * 2 - dstLeft;
+        if (done != static_cast<size_t>(-1)) {
             break;
         }
-        if (errno == EILSEQ || errno == EINVAL) {
+        const bool undecodable = errno == EILSEQ || errno == EINVAL;
+        if (errno == E2BIG || (undecodable && dstLeft < 2)) {
+            out.resize(out.size() + inLeft * 2 + 2);
+        } else if (undecodable) {
             // An undecodable or truncated sequence: one replacement character
             // for its first byte, then go on with the next byte.
             const char16_t repl = u'\uFFFD';
-            std::memcpy(dst, &repl, 2);
-            dst += 2;
-            dstLeft -= 2;
+            std::memcpy(reinterpret_cast<char*>(out.data()) + used, &repl, 2);
+            used += 2;
             ++in;
             --inLeft;
             iconv(conv.get(), nullptr, nullptr, nullptr, nullptr);
         } else {
-            break;  // E2BIG cannot happen with this buffer
+            break;
         }
     }
-    const size_t units = (wide.size() - dstLeft) / 2;
-    out.resize(units);
-    std::memcpy(out.data(), wide.data(), units * 2);
+    out.resize(used / 2);
     return out;
 }
 

@@ -7,8 +7,10 @@ namespace quib::platform {
 // The POSIX half follows the C library's current locale (LC_CTYPE), the same
 // one whose charset stands in for the system code page.
 void LowerCaseUserInto(std::u16string_view text, std::u16string& out) {
-    out.assign(text);
-    for (char16_t& c : out) {
+    out.resize(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t& c = out[i];
+        c = text[i];
         if (c < 0x80) {
             if (c >= u'A' && c <= u'Z') {
                 c = static_cast<char16_t>(c + (u'a' - u'A'));

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/codepage.h"
+#include "platform/find.h"
 
 namespace quib::platform {
 
@@ -27,6 +28,70 @@ size_t DecodeSliceEnd(std::string_view bytes, size_t begin) {
     return i > bytes.size() ? bytes.size() : i;
 }
 
+// A single-byte code page maps every byte to one UTF-16 unit on its own, so
+// its 256 mappings are asked for once and a text is decoded by table, without
+// a pass through the system for each text. Double-byte and UTF-8 code pages,
+// whose bytes depend on their neighbours, always go through the system.
+struct ByteTable {
+    bool usable = false;
+    bool asciiIdentity = false;  // bytes 0-127 map to U+0000-U+007F
+    char16_t map[256] = {};
+};
+
+const ByteTable& SystemByteTable() {
+    static const ByteTable table = [] {
+        ByteTable t;
+        CPINFO info;
+        if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 1) {
+            return t;
+        }
+        t.usable = true;
+        t.asciiIdentity = true;
+        for (int b = 0; b < 256; ++b) {
+            const char byte = static_cast<char>(b);
+            wchar_t unit = 0;
+            if (MultiByteToWideChar(CP_ACP, 0, &byte, 1, &unit, 1) != 1) {
+                t.usable = false;
+                return t;
+            }
+            t.map[b] = static_cast<char16_t>(unit);
+            t.asciiIdentity = t.asciiIdentity && (b >= 0x80 || unit == static_cast<wchar_t>(b));
+        }
+        return t;
+    }();
+    return table;
+}
+
+void DecodeByTable(const ByteTable& table, std::string_view bytes, char16_t* out) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+#if defined(QUIB_SSE2)
+    // Chat text is mostly ASCII: sixteen bytes at a time widened to sixteen
+    // characters while none of them has its high bit set.
+    if (table.asciiIdentity) {
+        const __m128i zero = _mm_setzero_si128();
+        while (n - i >= 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            if (_mm_movemask_epi8(block) == 0) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                                 _mm_unpacklo_epi8(block, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8),
+                                 _mm_unpackhi_epi8(block, zero));
+                i += 16;
+            } else {
+                for (const size_t stop = i + 16; i < stop; ++i) {
+                    out[i] = table.map[in[i]];
+                }
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i] = table.map[in[i]];
+    }
+}
+
 }  // namespace
 
 std::u16string DecodeSystemCodePage(std::string_view bytes) {
@@ -35,6 +100,10 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
         return out;
     }
     out.resize(bytes.size());  // one byte never yields more than one UTF-16 unit here
+    if (const ByteTable& table = SystemByteTable(); table.usable) {
+        DecodeByTable(table, bytes, out.data());
+        return out;
+    }
     size_t written = 0;
     size_t begin = 0;
     while (begin < bytes.size()) {

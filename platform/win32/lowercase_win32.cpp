@@ -5,18 +5,20 @@
 namespace quib::platform {
 
 void LowerCaseUserInto(std::u16string_view text, std::u16string& out) {
-    out.assign(text);
+    out.resize(text.size());
     if (text.empty()) {
         return;
     }
     // Plain ASCII needs no locale (and is the common case for avatar names).
     bool ascii = true;
-    for (char16_t& c : out) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
         if (c >= u'A' && c <= u'Z') {
             c = static_cast<char16_t>(c + (u'a' - u'A'));
         } else if (c >= 0x80) {
             ascii = false;
         }
+        out[i] = c;
     }
     if (ascii) {
         return;

@@ -85,16 +85,12 @@ std::optional<std::wstring> GetEnv(const std::wstring& name) {
 
 }  // namespace
 
-DemoDriver::DemoDriver(std::map<std::wstring, std::wstring> environment)
-    : environment_(std::move(environment)) {}
+DemoDriver::DemoDriver(std::map<std::wstring, std::wstring> environment, std::wstring folder)
+    : environment_(std::move(environment)), folder_(std::move(folder)) {}
 
 DemoDriver::~DemoDriver() {
-    if (process_.hProcess) {
-        if (Running()) {
-            Kill();
-        }
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
+    if (Running()) {
+        Kill();
     }
 }
 
@@ -105,9 +101,9 @@ std::wstring DemoDriver::OwnFolder() {
 }
 
 bool DemoDriver::Start(bool waitForWindow) {
-    const std::wstring exe = OwnFolder() + L"QuibDemo.exe";
+    const std::wstring exe = folder_ + L"QuibDemo.exe";
     if (GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        Fail(L"QuibDemo.exe is not beside the test program");
+        Fail(L"QuibDemo.exe is not in " + folder_);
         return false;
     }
     // The program inherits the test's environment; set the chosen variables
@@ -121,7 +117,7 @@ bool DemoDriver::Start(bool waitForWindow) {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     const BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                   nullptr, OwnFolder().c_str(), &si, &process_);
+                                   nullptr, folder_.c_str(), &si, &process_);
     for (const auto& [name, value] : saved) {
         SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
     }
@@ -130,6 +126,8 @@ bool DemoDriver::Start(bool waitForWindow) {
         Fail(L"CreateProcess failed: " + std::to_wstring(GetLastError()));
         return false;
     }
+    processHandle_.Reset(process_.hProcess);
+    threadHandle_.Reset(process_.hThread);
     if (!waitForWindow) {
         return true;
     }

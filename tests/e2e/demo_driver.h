@@ -1,7 +1,7 @@
 // Drives the real QuibDemo.exe from outside, as a user would: starts it from
-// the test program's folder, finds its window and controls, types, picks,
-// clicks and reads the controls back. Every wait is bounded; a program that
-// hangs or is still running at the end is killed and reported.
+// its folder (by default the test program's), finds its window and controls,
+// types, picks, clicks and reads the controls back. Every wait is bounded; a
+// program that hangs or is still running at the end is killed and reported.
 #pragma once
 
 #include <windows.h>
@@ -11,12 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
+
 namespace quib::e2e {
 
 class DemoDriver {
   public:
-    // Variables set for the started program (and unset again afterwards).
-    explicit DemoDriver(std::map<std::wstring, std::wstring> environment = {});
+    // Variables set for the started program (and unset again afterwards);
+    // the folder that holds QuibDemo.exe, with a trailing backslash.
+    explicit DemoDriver(std::map<std::wstring, std::wstring> environment = {},
+                        std::wstring folder = OwnFolder());
     // Kills the program when it still runs.
     ~DemoDriver();
     DemoDriver(const DemoDriver&) = delete;
@@ -82,7 +86,11 @@ class DemoDriver {
     void Kill();
 
     std::map<std::wstring, std::wstring> environment_;
+    std::wstring folder_;
     PROCESS_INFORMATION process_{};
+    // The owners of process_'s two handles.
+    platform::UniqueKernelHandle processHandle_;
+    platform::UniqueKernelHandle threadHandle_;
     HWND window_ = nullptr;
     std::wstring failure_;
 };

@@ -1,17 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <random>
 #include <string>
 #include <string_view>
 
-#include "text/find.h"
+#include "platform/find.h"
 
-namespace quib::text::detail {
+namespace quib::platform {
 namespace {
 
 // Against the standard search on random texts over an alphabet of near
 // misses (the same low or high byte, the high bit flipped, 0 and 0xFFFF), at
-// every length and alignment that the four-at-a-time loop can meet.
+// every length and alignment that the wide loops (eight or four characters
+// at a time) and their tails can meet.
 TEST(Find, MatchesTheStandardSearch) {
     const char16_t alphabet[] = {u'\r',  u'\n',  u':',   u' ',   0x800D, 0x000C,
                                  0x000E, 0x0D0D, 0x0000, 0xFFFF, 0x8000, u'a'};
@@ -20,7 +22,7 @@ TEST(Find, MatchesTheStandardSearch) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<size_t> pick(0, std::size(alphabet) - 1);
     for (int round = 0; round < 20000; ++round) {
-        std::u16string hay(rng() % 24, u'a');
+        std::u16string hay(rng() % 40, u'a');
         for (char16_t& c : hay) {
             c = alphabet[pick(rng)];
         }
@@ -29,8 +31,20 @@ TEST(Find, MatchesTheStandardSearch) {
         for (const std::u16string& needle : needles) {
             ASSERT_EQ(Find(view, needle), view.find(needle)) << "round " << round;
         }
+        // The portable searches, which this machine may not use otherwise.
+        const char16_t* const end = view.data() + view.size();
+        const char16_t c0 = alphabet[pick(rng)];
+        const char16_t c1 = alphabet[pick(rng)];
+        const size_t one = view.find(c0);
+        ASSERT_EQ(FindCharPortable(view.data(), end, c0) - view.data(),
+                  static_cast<ptrdiff_t>(one == view.npos ? view.size() : one));
+        if (!view.empty()) {
+            const size_t two = view.find(std::u16string{c0, c1});
+            ASSERT_EQ(FindPairPortable(view.data(), end - 1, c0, c1) - view.data(),
+                      static_cast<ptrdiff_t>(two == view.npos ? view.size() - 1 : two));
+        }
     }
 }
 
 }  // namespace
-}  // namespace quib::text::detail
+}  // namespace quib::platform

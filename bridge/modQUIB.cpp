@@ -81,7 +81,7 @@ Verdict Judge(const std::u16string& status) {
     if (status == kStatusBusy) {
         return Verdict::Repeat;
     }
-    if (status == kStatusLinkClosed || status == kStatusOk || status.empty()) {
+    if (status == kStatusRefused || status == kStatusOk || status.empty()) {
         return Verdict::Return;
     }
     if (status == kStatusNotRegistered) {

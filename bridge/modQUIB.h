@@ -29,14 +29,16 @@ extern int16_t gMessageNumber;        // last MessageCallback number
 // waiting fetch can tell "the host sent an empty buffer" from "nothing yet".
 extern uint32_t gTextDeliveries;
 
-// The status texts the library reports.
+// The status texts the library reports, from the interface header, and the
+// four the request loops react to.
+#define QUIB_STATUS_U16(text) u"" text,
 inline constexpr std::array<std::u16string_view, 19> kStatusTexts = {
-    u"-1", u"0",  u"1",  u"2",  u"3",  u"4",  u"5",  u"6",  u"7", u"8",
-    u"9",  u"10", u"11", u"12", u"13", u"14", u"15", u"16", u"17"};
-inline constexpr std::u16string_view kStatusLinkClosed = kStatusTexts[0];      // "-1"
-inline constexpr std::u16string_view kStatusOk = kStatusTexts[1];              // "0"
-inline constexpr std::u16string_view kStatusBusy = kStatusTexts[7];            // "6"
-inline constexpr std::u16string_view kStatusNotRegistered = kStatusTexts[11];  // "10"
+    VELLQUIB_STATUS_TEXTS(QUIB_STATUS_U16)};
+#undef QUIB_STATUS_U16
+inline constexpr std::u16string_view kStatusRefused = u"" VELLQUIB_STATUS_REFUSED;
+inline constexpr std::u16string_view kStatusOk = u"" VELLQUIB_STATUS_OK;
+inline constexpr std::u16string_view kStatusBusy = u"" VELLQUIB_STATUS_BUSY;
+inline constexpr std::u16string_view kStatusNotRegistered = u"" VELLQUIB_STATUS_NOT_REGISTERED;
 
 // --- Callbacks handed to InitDDE --------------------------------------------
 // They decode, store and return; they never throw into the library. A failure

@@ -1,21 +1,92 @@
 /*
- * vellquib.h - the C interface of the host library vellquib.dll.
+ * vellquib.h - the C interface of the host library vellquib.dll, through
+ * which a plug-in talks to the host client of the chat world Vell.
  *
- * Every function and callback uses the stdcall convention on 32-bit Windows;
- * the DLL exports the names undecorated.
+ * This file is the reference for plug-in authors. Each section says first
+ * what every host library guarantees and what every plug-in must do, and
+ * then, marked "Stand-in:", what the stand-in library shipped with QuibDemo
+ * does beyond that. A plug-in that relies only on the first part works with
+ * any host. vellquib/README.md shows the life of a link step by step.
  *
- * Strings that go to the library (plugin, avatar, message) are NUL-terminated
- * 8-bit text in the system code page (CP_ACP). avatar and message are
- * writable buffers: the library may overwrite any byte before the terminating
- * NUL, and the NUL itself, but nothing beyond it. After the call the caller
- * reads back as many bytes as it sent.
+ * LOADING
+ *   The library is the file vellquib.dll. Load it by its full path (a
+ *   plug-in's own folder, not the current folder or PATH) and look its
+ *   exports up with GetProcAddress under the undecorated names InitDDE,
+ *   KillDDE, QuibRegister, QuibUnregister, QuibCommunicate, QuibGetAllText,
+ *   IsVellThere and QuibSend. Every export and every callback uses the
+ *   stdcall convention (VELLQUIB_CALL). Unload the library only after
+ *   KillDDE has returned, and never from inside a callback.
+ *   Stand-in: unloading it on the link's thread without KillDDE closes the
+ *   link as KillDDE would.
  *
- * A callback's string is counted: length bytes at the pointer, which may hold
- * NUL bytes and are valid only during the call. A negative length counts as 0;
- * a null pointer with length 0 is the empty string.
+ * THREADS AND MESSAGES
+ *   The thread that calls InitDDE owns the link. Make every later call from
+ *   that thread. Every callback comes on that thread, and only
+ *   - inside a call of the plug-in into the library (the status of a request
+ *     always comes this way, before the request returns), or
+ *   - while that thread dispatches window messages (DispatchMessage from a
+ *     GetMessage or PeekMessage loop): text deliveries and messages that
+ *     are not caused by a request come this way.
+ *   So the owning thread must run a message loop while it waits for a text
+ *   delivery; a thread that only sleeps never receives one. No callback ever
+ *   comes on another thread, and the library takes no lock a plug-in sees.
+ *   Stand-in: a call from another thread returns -1 (IsVellThere 0), reports
+ *   no status and changes nothing; InitDDE from another thread returns 2
+ *   while a link is open, because there is one link per process.
  *
- * The library calls the callbacks on the thread that calls it.
- * The int32_t results are informational; callers need not use them.
+ * STRINGS AND ENCODING
+ *   Both ways text is 8-bit, in the system code page (CP_ACP): convert to it
+ *   before a call and from it in a callback. A host passes no other encoding.
+ *   - To the library: NUL-terminated strings. The plug-in owns them; the
+ *     library reads them only during the call and keeps no pointer.
+ *   - The two buffers of QuibCommunicate (avatar, message) are writable: during
+ *     the call the library may overwrite any of the strlen()+1 bytes that the
+ *     plug-in passed, the terminating NUL included, and nothing beyond them.
+ *     After the call read back as many bytes as were sent (not up to a NUL);
+ *     to repeat the request, send those bytes again with a NUL after them.
+ *   - To a callback: counted strings (pointer and length in bytes). They may
+ *     hold NUL bytes and carry no terminating NUL. The library owns them;
+ *     they are valid only until the callback returns, so copy what is kept.
+ *     A length of 0 may come with a null pointer. A plug-in should treat a
+ *     negative length as 0.
+ *   Stand-in: passes the plug-in's bytes through unchanged (no conversion).
+ *
+ * STATUSES
+ *   A request (QuibCommunicate, QuibGetAllText, QuibSend) reports how it went
+ *   by calling the status callback with a status text, once, before it
+ *   returns. The texts are "-1" and "0" to "17" (VELLQUIB_STATUS_TEXTS);
+ *   what to do on each:
+ *     VELLQUIB_STATUS_OK             "0"   done; stop.
+ *     VELLQUIB_STATUS_REFUSED        "-1"  refused: the request cannot succeed
+ *                                          as it stands; stop, do not repeat.
+ *     VELLQUIB_STATUS_BUSY           "6"   the host is busy; repeat the
+ *                                          request as it was.
+ *     VELLQUIB_STATUS_NOT_REGISTERED "10"  the plug-in is not registered; call
+ *                                          QuibRegister, then repeat.
+ *     every other text                     not done; repeat the request.
+ *   Compare statuses exactly, byte by byte over the whole length (a status
+ *   is counted like every callback string: "0" followed by a NUL is not "0",
+ *   so strcmp on the raw pointer is not enough). A plug-in should bound its
+ *   repetitions (by count or time) so that a host that stays busy cannot
+ *   hold it for ever. If no status came during a request (a host that is
+ *   gone), do not repeat it.
+ *   Stand-in: reports "-1" for unusable arguments (see each export), "10"
+ *   for a plug-in name that is not registered, "6" at random
+ *   (VELLQUIB_BUSY_PERCENT) and otherwise "0"; it reports no other text
+ *   unless a script (VELLQUIB_SCRIPT) says so.
+ *
+ * RESULTS
+ *   InitDDE's result decides whether the link is open: 0 open, any other
+ *   value not open. The int32_t results of the other exports carry no
+ *   contract: a plug-in learns how a request went from its status only.
+ *   Stand-in: the values are listed per export below.
+ *
+ * LIMITS
+ *   mode and the MessageCallback number are 16-bit signed. Lengths are
+ *   32-bit; a text delivery can be large (a busy world gives megabytes), so
+ *   a plug-in must not assume a bound.
+ *   Stand-in: an ESP avatar of at most 32 bytes, a message cut to 1000 bytes,
+ *   a buffer of the newest 200 lines.
  */
 #ifndef VELLQUIB_H
 #define VELLQUIB_H
@@ -28,25 +99,114 @@
 #define VELLQUIB_CALL
 #endif
 
+/* The statuses that have a reaction of their own (see STATUSES above). */
+#define VELLQUIB_STATUS_REFUSED "-1"
+#define VELLQUIB_STATUS_OK "0"
+#define VELLQUIB_STATUS_BUSY "6"
+#define VELLQUIB_STATUS_NOT_REGISTERED "10"
+
+/* Every status text a host reports, in order, as a list macro: X(text) for
+ * each. For example, const char* all[] = {VELLQUIB_STATUS_TEXTS(ITEM)} with
+ * #define ITEM(s) s, */
+/* clang-format off */
+#define VELLQUIB_STATUS_TEXTS(X)                                                 \
+    X(VELLQUIB_STATUS_REFUSED) X(VELLQUIB_STATUS_OK)                             \
+    X("1") X("2") X("3") X("4") X("5") X(VELLQUIB_STATUS_BUSY) X("7") X("8")     \
+    X("9") X(VELLQUIB_STATUS_NOT_REGISTERED) X("11") X("12") X("13") X("14")     \
+    X("15") X("16") X("17")
+/* clang-format on */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+/* --- Callbacks (the plug-in's functions, handed over by InitDDE) ---------- */
+
+/* The status of a request: called once inside every request, before the
+ * request returns (see STATUSES). status holds length bytes. */
 typedef void(VELLQUIB_CALL* QuibStatusCallback)(const char* status, int32_t length);
-typedef void(VELLQUIB_CALL* QuibMessageCallback)(const char* text1, int32_t length1, int16_t number,
-                                                 const char* text2, int32_t length2);
+
+/* A line that appeared in the world: who said it, what kind of line it is,
+ * and what was said. The meaning of kind belongs to the host. Comes inside
+ * the request that caused the line (before its status), or while the owning
+ * thread dispatches messages.
+ * Stand-in: speaker is an avatar's name or "<system>"; kind is 1 speech,
+ * 2 thought, 3 ESP to the user, 4 the user's ESP ("speaker" is then the
+ * addressee), 5 a host notice; said is the text without the line's form. */
+typedef void(VELLQUIB_CALL* QuibMessageCallback)(const char* speaker, int32_t speakerLength,
+                                                 int16_t kind, const char* said,
+                                                 int32_t saidLength);
+
+/* The host client's whole text buffer, asked for by QuibGetAllText: lines,
+ * each ended by CR LF, then four characters and a NUL, all counted in length.
+ * The text proper ends before the four characters that precede the first NUL;
+ * trailing CR LF pairs are not part of it. A host always sends the frame, so
+ * the first NUL comes after at least four bytes; a plug-in should read a
+ * buffer that breaks this rule as holding no text. Comes once for each QuibGetAllText
+ * answered "0": inside that call or later, while the owning thread dispatches
+ * messages; a plug-in waits for it with a message loop and a time-out.
+ * Stand-in: always later; the four characters are the line count in decimal
+ * digits; VELLQUIB_DELIVERY_MS after the request (default 150). */
 typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length);
 
-typedef int16_t(VELLQUIB_CALL* InitDDEProc)(const char* plugin, QuibStatusCallback onStatus,
+/* --- Exports -------------------------------------------------------------- */
+
+/* Opens the link to the host client. pluginName is the plug-in's identity
+ * (QuibDemo passes its executable's name without extension); pass the same
+ * name to every export that takes one, as the host registers and answers by
+ * name. The three callbacks receive everything the host sends. Call it once,
+ * before any other export, on the thread that will own the link. Returns 0
+ * when the link is open; then callbacks may come until KillDDE returns. Any
+ * other value: no link, no callback will come, and KillDDE is not needed.
+ * Stand-in: the callbacks may be null (they are then not called). Results:
+ * -1 pluginName null or empty, 2 a link is already open, 3 the link's window
+ * could not be made, 4 the script (VELLQUIB_SCRIPT) cannot be used, or the
+ * value of VELLQUIB_INIT_RESULT, or the script's. Reports no status. */
+typedef int16_t(VELLQUIB_CALL* InitDDEProc)(const char* pluginName, QuibStatusCallback onStatus,
                                             QuibMessageCallback onMessage, QuibTextCallback onText);
+
+/* Closes the link: after it returns no callback comes, and a text delivery
+ * that has not come yet never will. Call it once, from the owning thread,
+ * before unloading the library. May be called from inside a callback that is
+ * dispatched from the message loop.
+ * Stand-in: 0 closed; -1 no link open on this thread. */
 typedef int32_t(VELLQUIB_CALL* KillDDEProc)(void);
-typedef int32_t(VELLQUIB_CALL* QuibRegisterProc)(const char* plugin);
-typedef int32_t(VELLQUIB_CALL* QuibUnregisterProc)(const char* plugin);
-typedef int32_t(VELLQUIB_CALL* QuibCommunicateProc)(const char* plugin, int16_t mode, char* avatar,
-                                                    char* message);
-typedef int32_t(VELLQUIB_CALL* QuibGetAllTextProc)(const char* plugin);
+
+/* Registers the plug-in under pluginName with the host client; requests of a
+ * plug-in that is not registered are answered "10". Reports no status.
+ * Stand-in: 0 registered now, 1 already registered, -1 no link or name null
+ * or empty. Names are compared byte by byte. The world gains a notice. */
+typedef int32_t(VELLQUIB_CALL* QuibRegisterProc)(const char* pluginName);
+
+/* Unregisters the plug-in. Reports no status.
+ * Stand-in: 0 unregistered now, 1 was not registered, -1 as QuibRegister. */
+typedef int32_t(VELLQUIB_CALL* QuibUnregisterProc)(const char* pluginName);
+
+/* Sends a line into the world. mode: 0 "Speak", 1 "Think", 2 "ESP" (a private
+ * message to the avatar named in avatar; the other modes ignore avatar).
+ * avatar and message are writable NUL-terminated buffers (see STRINGS).
+ * Reports one status; repeat as STATUSES says.
+ * Stand-in: "-1" for a null name or buffer, another mode, an empty message,
+ * or an ESP whose avatar (blanks trimmed) is empty, longer than 32 bytes,
+ * holds ": " or control characters, or is "<system>". It never writes the
+ * buffers (a script can make it). Returns the status as a number. */
+typedef int32_t(VELLQUIB_CALL* QuibCommunicateProc)(const char* pluginName, int16_t mode,
+                                                    char* avatar, char* message);
+
+/* Asks for the host client's whole text buffer, delivered through the text
+ * callback (see QuibTextCallback). Reports one status; only a request answered
+ * "0" is followed by a delivery.
+ * Stand-in: "-1" for a null or empty name. Returns the status as a number. */
+typedef int32_t(VELLQUIB_CALL* QuibGetAllTextProc)(const char* pluginName);
+
+/* Whether the host client is there. Declared by the interface; QuibDemo never
+ * calls it. Stand-in: 1 while a link is open on this thread, else 0. */
 typedef int32_t(VELLQUIB_CALL* IsVellThereProc)(void);
-typedef int32_t(VELLQUIB_CALL* QuibSendProc)(const char* plugin, const char* command);
+
+/* Sends a command to the host client; reports one status like a request.
+ * Declared by the interface; QuibDemo never calls it.
+ * Stand-in: the command has no effect; "-1" for a null name or command. */
+typedef int32_t(VELLQUIB_CALL* QuibSendProc)(const char* pluginName, const char* command);
 
 #ifdef __cplusplus
 }

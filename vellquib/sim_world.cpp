@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "vellquib/script.h"
+
 namespace vellsim {
 
 namespace {
@@ -235,7 +237,7 @@ World::CommunicateResult World::Communicate(std::string_view plugin, int16_t mod
     const std::string text = OneLine(message);
     const std::string_view to = TrimBlanks(avatar);
     if (mode < 0 || mode > 2 || text.empty() || (mode == 2 && !UsableName(to))) {
-        result.status = std::string(kStatusLinkClosed);
+        result.status = std::string(kStatusRefused);
         return result;
     }
     static constexpr const char* kRequestNames[] = {"Speak", "Think", "ESP"};
@@ -278,15 +280,12 @@ World::CommunicateResult World::Communicate(std::string_view plugin, int16_t mod
 }
 
 std::string World::FramedBuffer() const {
-    std::string out;
+    std::vector<std::string> lines;
+    lines.reserve(lines_.size());
     for (const ChatLine& l : lines_) {
-        out += l.line;
-        out += "\r\n";
+        lines.push_back(l.line);
     }
-    std::string count = std::to_string(lines_.size() % 10000);
-    out += std::string(4 - count.size(), '0') + count;
-    out += '\0';
-    return out;
+    return FramedText(lines);
 }
 
 void World::Chatter() {

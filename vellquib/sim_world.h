@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge/vellquib.h"
+
 namespace vellsim {
 
 // Settings of one world. Every value has a default; FromEnvironment reads
@@ -56,10 +58,10 @@ struct Pending {
     ChatLine line;
 };
 
-inline constexpr std::string_view kStatusLinkClosed = "-1";
-inline constexpr std::string_view kStatusOk = "0";
-inline constexpr std::string_view kStatusBusy = "6";
-inline constexpr std::string_view kStatusNotRegistered = "10";
+inline constexpr std::string_view kStatusRefused = VELLQUIB_STATUS_REFUSED;
+inline constexpr std::string_view kStatusOk = VELLQUIB_STATUS_OK;
+inline constexpr std::string_view kStatusBusy = VELLQUIB_STATUS_BUSY;
+inline constexpr std::string_view kStatusNotRegistered = VELLQUIB_STATUS_NOT_REGISTERED;
 
 // Lines the buffer keeps (the oldest go first), and the longest message a
 // line takes, in bytes; both keep the buffer far below 32767 characters.

@@ -6,12 +6,20 @@
 // callback is made on that thread, either inside a call of the plug-in or
 // while the plug-in dispatches the window's messages (text deliveries, ESP
 // answers, chatter). Calls from any other thread, before InitDDE or after
-// KillDDE answer -1 and make no callback.
+// KillDDE return -1 and make no callback.
+//
+// With VELLQUIB_SCRIPT set, the link answers from that script instead of the
+// world (script.h); with VELLQUIB_LOG set, every call and callback is
+// appended to that file (call_log.h).
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,11 +28,15 @@
 #include <vector>
 
 #include "bridge/vellquib.h"
+#include "vellquib/call_log.h"
+#include "vellquib/script.h"
 #include "vellquib/sim_world.h"
 
 namespace {
 
 using vellsim::ChatLine;
+using vellsim::Export;
+using vellsim::Quoted;
 using vellsim::World;
 
 constexpr wchar_t kWindowClass[] = L"VellQuibStandIn.Link";
@@ -32,10 +44,20 @@ constexpr UINT kDeliverMessage = WM_APP + 1;  // wParam: id of a scheduled deliv
 constexpr UINT_PTR kChatterTimer = 1;
 constexpr UINT_PTR kFirstScheduledId = 1000;
 
+// InitDDE's result when VELLQUIB_SCRIPT names a script that cannot be read
+// or is malformed.
+constexpr int16_t kScriptUnusable = 4;
+
 struct TextDelivery {
     std::string framed;
 };
-using Scheduled = std::variant<TextDelivery, ChatLine>;
+// A message callback that a script asked for.
+struct ScriptedMessage {
+    std::string speaker;
+    int16_t number;
+    std::string said;
+};
+using Scheduled = std::variant<TextDelivery, ChatLine, ScriptedMessage>;
 
 struct Session {
     DWORD thread = 0;
@@ -43,7 +65,8 @@ struct Session {
     QuibStatusCallback onStatus = nullptr;
     QuibMessageCallback onMessage = nullptr;
     QuibTextCallback onText = nullptr;
-    std::unique_ptr<World> world;
+    std::unique_ptr<World> world;       // the simulated world, or
+    vellsim::Script* script = nullptr;  // the script that answers instead
     // Deliveries and ESP answers waiting for their timer or posted message.
     std::map<UINT_PTR, Scheduled> scheduled;
     UINT_PTR nextId = kFirstScheduledId;
@@ -54,6 +77,13 @@ struct Session {
 // worked on is still open (same epoch) before it goes on.
 std::unique_ptr<Session> gSession;
 unsigned gEpoch = 0;
+
+// The script, read by the first InitDDE that finds it usable; its answers
+// go on from link to link while the library stays loaded.
+std::optional<vellsim::Script> gScript;
+
+vellsim::CallLog gLog;
+std::once_flag gLogOpened;
 
 HINSTANCE ThisModule() {
     HMODULE module = nullptr;
@@ -93,12 +123,80 @@ std::optional<std::string> EnvironmentValue(const char* name) {
     return big;
 }
 
-int32_t StatusNumber(std::string_view status) {
-    return static_cast<int32_t>(std::strtol(std::string(status).c_str(), nullptr, 10));
+// The time of a log line: the local time of day to the millisecond.
+std::string TimeOfDay() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond,
+                  t.wMilliseconds);
+    return text;
 }
 
-int32_t Length(const std::string& s) {
-    return static_cast<int32_t>(s.size());
+// Writes to the process's standard error, where it has one.
+void ToStandardError(const std::string& text) {
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err && err != INVALID_HANDLE_VALUE) {
+        const std::string line = "vellquib: " + text + "\r\n";
+        DWORD written = 0;
+        WriteFile(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
+}
+
+vellsim::CallLog& Log() {
+    std::call_once(gLogOpened, [] {
+        if (const auto path = EnvironmentValue("VELLQUIB_LOG"); path && !path->empty()) {
+            if (!gLog.Open(*path)) {
+                ToStandardError("cannot open the call log " + *path);
+            }
+        }
+    });
+    return gLog;
+}
+
+// A call into the library, logged as it was received.
+void LogCall(const std::string& invocation) {
+    vellsim::CallLog& log = Log();
+    if (log.IsOpen()) {
+        const bool foreign = gSession && gSession->thread != GetCurrentThreadId();
+        log.Call(TimeOfDay(), foreign ? invocation + " [not the link's thread]" : invocation);
+    }
+}
+
+void LogNote(const std::string& note) {
+    Log().Note(TimeOfDay(), note);
+}
+
+// The callbacks, each logged before it is made, so that the line is there
+// even when the plug-in crashes inside.
+void CallStatus(Session& s, std::string_view status) {
+    if (s.onStatus) {
+        Log().Callback(TimeOfDay(), vellsim::Invocation("StatusCallback", {Quoted(status)}));
+        s.onStatus(status.data(), static_cast<int32_t>(status.size()));
+    }
+}
+
+void CallMessage(Session& s, const std::string& speaker, int16_t number, const std::string& said) {
+    if (s.onMessage) {
+        Log().Callback(TimeOfDay(), vellsim::Invocation(
+                                        "MessageCallback",
+                                        {Quoted(speaker), std::to_string(number), Quoted(said)}));
+        s.onMessage(speaker.data(), static_cast<int32_t>(speaker.size()), number, said.data(),
+                    static_cast<int32_t>(said.size()));
+    }
+}
+
+void CallText(Session& s, const std::string& buffer) {
+    if (s.onText) {
+        Log().Callback(
+            TimeOfDay(),
+            vellsim::Invocation("TextCallback", {Quoted(buffer), std::to_string(buffer.size())}));
+        s.onText(buffer.data(), static_cast<int32_t>(buffer.size()));
+    }
+}
+
+int32_t StatusNumber(std::string_view status) {
+    return static_cast<int32_t>(std::strtol(std::string(status).c_str(), nullptr, 10));
 }
 
 // Tells the plug-in of every line the world gained, through MessageCallback:
@@ -106,6 +204,9 @@ int32_t Length(const std::string& s) {
 void FlushNotices(unsigned epoch) {
     while (StillOpen(epoch)) {
         Session& s = *gSession;
+        if (!s.world) {
+            return;
+        }
         std::vector<ChatLine> lines = s.world->TakeNewLines();
         if (lines.empty() || !s.onMessage) {
             return;
@@ -114,8 +215,7 @@ void FlushNotices(unsigned epoch) {
             if (!StillOpen(epoch)) {
                 return;
             }
-            gSession->onMessage(l.speaker.data(), Length(l.speaker), static_cast<int16_t>(l.kind),
-                                l.text.data(), Length(l.text));
+            CallMessage(*gSession, l.speaker, static_cast<int16_t>(l.kind), l.text);
         }
     }
 }
@@ -124,8 +224,8 @@ void FlushNotices(unsigned epoch) {
 // a number.
 int32_t Answer(unsigned epoch, std::string_view status) {
     FlushNotices(epoch);
-    if (StillOpen(epoch) && gSession->onStatus) {
-        gSession->onStatus(status.data(), static_cast<int32_t>(status.size()));
+    if (StillOpen(epoch)) {
+        CallStatus(*gSession, status);
     }
     return StatusNumber(status);
 }
@@ -156,9 +256,9 @@ void RunScheduled(UINT_PTR id) {
     s->scheduled.erase(it);
     const unsigned epoch = gEpoch;
     if (auto* delivery = std::get_if<TextDelivery>(&item)) {
-        if (s->onText) {
-            s->onText(delivery->framed.data(), Length(delivery->framed));
-        }
+        CallText(*s, delivery->framed);
+    } else if (auto* message = std::get_if<ScriptedMessage>(&item)) {
+        CallMessage(*s, message->speaker, message->number, message->said);
     } else {
         s->world->AddLine(std::get<ChatLine>(std::move(item)));
         FlushNotices(epoch);
@@ -168,7 +268,7 @@ void RunScheduled(UINT_PTR id) {
 LRESULT CALLBACK LinkWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     try {
         if (msg == WM_TIMER && wParam == kChatterTimer) {
-            if (Session* s = Link(); s && s->window == hwnd) {
+            if (Session* s = Link(); s && s->window == hwnd && s->world) {
                 s->world->Chatter();
                 FlushNotices(gEpoch);
             }
@@ -207,7 +307,7 @@ bool Usable(const char* plugin) {
 }
 
 // Runs an entry point's body; a failure inside (out of memory) never crosses
-// into the plug-in: the call answers -1.
+// into the plug-in: the call returns -1.
 template <typename Body>
 int32_t Guard(Body body) noexcept {
     try {
@@ -215,6 +315,129 @@ int32_t Guard(Body body) noexcept {
     } catch (...) {
         return -1;
     }
+}
+
+std::string CallbackArgument(const void* callback, const char* name) {
+    return callback ? name : "null";
+}
+
+// Reads VELLQUIB_SCRIPT into gScript unless it is read already. False, with
+// the error logged and on standard error, when the script cannot be used.
+bool LoadScript(const std::string& path) {
+    if (gScript) {
+        return true;
+    }
+    std::string text;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string error;
+    if (!file) {
+        error = "script " + path + ": cannot be read";
+    } else {
+        char chunk[4096];
+        size_t n = 0;
+        while (text.size() <= vellsim::kMaxScriptBytes &&
+               (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            text.append(chunk, n);
+        }
+        std::fclose(file);
+        auto parsed = vellsim::ParseScript(text);
+        if (auto* script = std::get_if<vellsim::Script>(&parsed)) {
+            gScript = std::move(*script);
+            return true;
+        }
+        const auto& e = std::get<vellsim::ScriptError>(parsed);
+        error = "script " + path + (e.line > 0 ? " line " + std::to_string(e.line) : "") + ": " +
+                e.what;
+    }
+    error += "; InitDDE returns " + std::to_string(kScriptUnusable);
+    LogNote(error);
+    ToStandardError(error);
+    return false;
+}
+
+// The buffers of the QuibCommunicate being answered, for write events: each
+// may take as many bytes as it held, its NUL included.
+struct Buffers {
+    char* avatar = nullptr;
+    size_t avatarSize = 0;
+    char* message = nullptr;
+    size_t messageSize = 0;
+};
+
+void Overwrite(char* buffer, size_t size, const std::string& bytes) {
+    const size_t n = std::min(size, bytes.size() + 1);  // the string and its NUL
+    std::memcpy(buffer, bytes.c_str(), n);
+}
+
+// Runs the events of a script answer: those for now at once (stopping when
+// a callback closes the link), the others scheduled on the link window.
+void RunEvents(unsigned epoch, const vellsim::ScriptAnswer& answer, const Buffers& buffers) {
+    using Kind = vellsim::ScriptEvent::Kind;
+    for (const vellsim::ScriptEvent& ev : answer.events) {
+        if (!StillOpen(epoch)) {
+            return;
+        }
+        Session& s = *gSession;
+        if (ev.kind == Kind::WriteAvatar || ev.kind == Kind::WriteMessage) {
+            const bool avatar = ev.kind == Kind::WriteAvatar;
+            Overwrite(avatar ? buffers.avatar : buffers.message,
+                      avatar ? buffers.avatarSize : buffers.messageSize, ev.bytes);
+            continue;
+        }
+        if (ev.when == vellsim::When::Now) {
+            if (ev.kind == Kind::Text) {
+                CallText(s, ev.bytes);
+            } else {
+                CallMessage(s, ev.bytes, ev.number, ev.said);
+            }
+            continue;
+        }
+        const int delayMs = ev.when == vellsim::When::After ? ev.delayMs : 0;
+        if (ev.kind == Kind::Text) {
+            Schedule(s, delayMs, TextDelivery{ev.bytes});
+        } else {
+            Schedule(s, delayMs, ScriptedMessage{ev.bytes, ev.number, ev.said});
+        }
+    }
+}
+
+// Answers a call from the script: its events, then its status (if any).
+int32_t Scripted(Export e, unsigned epoch, const Buffers& buffers = {}) {
+    const vellsim::ScriptAnswer* answer = gSession->script->Next(e);
+    const bool request =
+        e == Export::QuibCommunicate || e == Export::QuibGetAllText || e == Export::QuibSend;
+    if (!answer) {
+        if (!request) {
+            return 0;
+        }
+        LogNote(std::string("script: no answer left for ") + vellsim::ExportName(e) +
+                ", so it reports \"" VELLQUIB_STATUS_REFUSED "\"");
+        return Answer(epoch, vellsim::kStatusRefused);
+    }
+    RunEvents(epoch, *answer, buffers);
+    if (!answer->status) {
+        return 0;
+    }
+    return Answer(epoch, *answer->status);
+}
+
+// QuibRegister and QuibUnregister: change reports whether the world's
+// registration changed.
+template <typename Change>
+int32_t Registration(const char* name, const char* plugin, Export e, Change change) {
+    return Guard([&]() -> int32_t {
+        LogCall(vellsim::Invocation(name, {vellsim::QuotedArgument(plugin)}));
+        Session* s = Link();
+        if (!s || !Usable(plugin)) {
+            return -1;
+        }
+        if (s->script) {
+            return Scripted(e, gEpoch);
+        }
+        const bool changed = change(*s->world, plugin);
+        FlushNotices(gEpoch);
+        return changed ? 0 : 1;
+    });
 }
 
 }  // namespace
@@ -236,6 +459,11 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                               QuibMessageCallback onMessage, QuibTextCallback onText) {
     return static_cast<int16_t>(Guard([&]() -> int32_t {
+        LogCall(vellsim::Invocation(
+            "InitDDE", {vellsim::QuotedArgument(plugin),
+                        CallbackArgument(reinterpret_cast<const void*>(onStatus), "onStatus"),
+                        CallbackArgument(reinterpret_cast<const void*>(onMessage), "onMessage"),
+                        CallbackArgument(reinterpret_cast<const void*>(onText), "onText")}));
         if (gSession) {
             return 2;  // already open
         }
@@ -243,7 +471,19 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
             return -1;
         }
         vellsim::Config config = vellsim::Config::FromEnvironment(&EnvironmentValue);
-        if (config.initResult != 0) {
+        const std::optional<std::string> scriptPath = EnvironmentValue("VELLQUIB_SCRIPT");
+        const vellsim::ScriptAnswer* answer = nullptr;
+        if (scriptPath && !scriptPath->empty()) {
+            if (!LoadScript(*scriptPath)) {
+                return kScriptUnusable;
+            }
+            answer = gScript->Next(Export::InitDDE);
+            if (answer && answer->initResult != 0) {
+                LogNote("script line " + std::to_string(answer->line) + ": InitDDE returns " +
+                        std::to_string(answer->initResult));
+                return answer->initResult;
+            }
+        } else if (config.initResult != 0) {
             return config.initResult;
         }
         WNDCLASSEXW wc = {};
@@ -266,19 +506,30 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
         session->onStatus = onStatus;
         session->onMessage = onMessage;
         session->onText = onText;
-        session->world = std::make_unique<World>(std::move(config));
-        if (session->world->Settings().chatterMs > 0) {
-            SetTimer(window, kChatterTimer, static_cast<UINT>(session->world->Settings().chatterMs),
-                     nullptr);
+        if (gScript && scriptPath && !scriptPath->empty()) {
+            session->script = &*gScript;
+            LogNote("link open; answers from the script " + *scriptPath);
+        } else {
+            session->world = std::make_unique<World>(std::move(config));
+            const vellsim::Config& c = session->world->Settings();
+            LogNote("link open; simulated world, seed " + std::to_string(c.seed) + ", busy " +
+                    std::to_string(c.busyPercent) + "%");
+            if (c.chatterMs > 0) {
+                SetTimer(window, kChatterTimer, static_cast<UINT>(c.chatterMs), nullptr);
+            }
         }
         gSession = std::move(session);
         ++gEpoch;
+        if (answer) {
+            RunEvents(gEpoch, *answer, Buffers{});
+        }
         return 0;
     }));
 }
 
 int32_t VELLQUIB_CALL KillDDE(void) {
     return Guard([]() -> int32_t {
+        LogCall("KillDDE()");
         if (!Link()) {
             return -1;
         }
@@ -288,39 +539,34 @@ int32_t VELLQUIB_CALL KillDDE(void) {
 }
 
 int32_t VELLQUIB_CALL QuibRegister(const char* plugin) {
-    return Guard([&]() -> int32_t {
-        Session* s = Link();
-        if (!s || !Usable(plugin)) {
-            return -1;
-        }
-        const bool changed = s->world->Register(plugin);
-        FlushNotices(gEpoch);
-        return changed ? 0 : 1;
-    });
+    return Registration("QuibRegister", plugin, Export::QuibRegister,
+                        [](World& w, const char* p) { return w.Register(p); });
 }
 
 int32_t VELLQUIB_CALL QuibUnregister(const char* plugin) {
-    return Guard([&]() -> int32_t {
-        Session* s = Link();
-        if (!s || !Usable(plugin)) {
-            return -1;
-        }
-        const bool changed = s->world->Unregister(plugin);
-        FlushNotices(gEpoch);
-        return changed ? 0 : 1;
-    });
+    return Registration("QuibUnregister", plugin, Export::QuibUnregister,
+                        [](World& w, const char* p) { return w.Unregister(p); });
 }
 
 int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* avatar,
                                       char* message) {
     return Guard([&]() -> int32_t {
+        LogCall(vellsim::Invocation(
+            "QuibCommunicate",
+            {vellsim::QuotedArgument(plugin), std::to_string(mode), vellsim::QuotedArgument(avatar),
+             vellsim::QuotedArgument(message)}));
         Session* s = Link();
         if (!s) {
             return -1;
         }
         const unsigned epoch = gEpoch;
         if (!Usable(plugin) || !avatar || !message) {
-            return Answer(epoch, vellsim::kStatusLinkClosed);
+            return Answer(epoch, vellsim::kStatusRefused);
+        }
+        if (s->script) {
+            const Buffers buffers{avatar, std::strlen(avatar) + 1, message,
+                                  std::strlen(message) + 1};
+            return Scripted(Export::QuibCommunicate, epoch, buffers);
         }
         World::CommunicateResult r = s->world->Communicate(plugin, mode, avatar, message);
         if (r.reply) {
@@ -332,13 +578,17 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
 
 int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
     return Guard([&]() -> int32_t {
+        LogCall(vellsim::Invocation("QuibGetAllText", {vellsim::QuotedArgument(plugin)}));
         Session* s = Link();
         if (!s) {
             return -1;
         }
         const unsigned epoch = gEpoch;
         if (!Usable(plugin)) {
-            return Answer(epoch, vellsim::kStatusLinkClosed);
+            return Answer(epoch, vellsim::kStatusRefused);
+        }
+        if (s->script) {
+            return Scripted(Export::QuibGetAllText, epoch);
         }
         const std::string status = s->world->Admit(plugin, "Get all text");
         if (status == vellsim::kStatusOk) {
@@ -352,18 +602,26 @@ int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
 }
 
 int32_t VELLQUIB_CALL IsVellThere(void) {
-    return Link() ? 1 : 0;
+    return Guard([]() -> int32_t {
+        LogCall("IsVellThere()");
+        return Link() ? 1 : 0;
+    });
 }
 
 int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
     return Guard([&]() -> int32_t {
+        LogCall(vellsim::Invocation(
+            "QuibSend", {vellsim::QuotedArgument(plugin), vellsim::QuotedArgument(command)}));
         Session* s = Link();
         if (!s) {
             return -1;
         }
         const unsigned epoch = gEpoch;
         if (!Usable(plugin) || !command) {
-            return Answer(epoch, vellsim::kStatusLinkClosed);
+            return Answer(epoch, vellsim::kStatusRefused);
+        }
+        if (s->script) {
+            return Scripted(Export::QuibSend, epoch);
         }
         // The simulated host understands no commands: a registered plug-in's
         // command is accepted and has no effect.

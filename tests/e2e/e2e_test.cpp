@@ -15,13 +15,67 @@
 namespace quib::e2e {
 namespace {
 
-// A calm, reproducible world: no chatter, quick ESP answers, a delivery that
-// still makes the fetch wait, and enough busy answers to exercise the retry.
+// A calm world: no chatter, no busy answers, quick ESP answers, and a
+// delivery that still makes the fetch wait.
 std::map<std::wstring, std::wstring> CalmWorld() {
-    return {{L"VELLQUIB_SEED", L"1"},           {L"VELLQUIB_BUSY_PERCENT", L"30"},
-            {L"VELLQUIB_DELIVERY_MS", L"200"},  {L"VELLQUIB_CHATTER_MS", L"0"},
-            {L"VELLQUIB_ESP_REPLY_MS", L"300"}, {L"VELLQUIB_INIT_RESULT", L"0"}};
+    return {{L"VELLQUIB_BUSY_PERCENT", L"0"},
+            {L"VELLQUIB_DELIVERY_MS", L"200"},
+            {L"VELLQUIB_CHATTER_MS", L"0"},
+            {L"VELLQUIB_ESP_REPLY_MS", L"300"},
+            {L"VELLQUIB_INIT_RESULT", L"0"}};
 }
+
+// A host that answers from a script instead of the world and logs every call
+// and callback; both files lie beside the test program.
+class ScriptedHost {
+  public:
+    ScriptedHost(const std::wstring& name, const std::string& script)
+        : script_(DemoDriver::OwnFolder() + name + L".script"),
+          log_(DemoDriver::OwnFolder() + name + L".log") {
+        DeleteFileW(log_.c_str());
+        const HANDLE file = CreateFileW(script_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            WriteFile(file, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    std::map<std::wstring, std::wstring> Environment() const {
+        return {{L"VELLQUIB_SCRIPT", script_}, {L"VELLQUIB_LOG", log_}};
+    }
+    // The calls (">") and callbacks ("<") of the log, without their times.
+    std::vector<std::string> Calls() const {
+        std::vector<std::string> out;
+        const HANDLE file =
+            CreateFileW(log_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return out;
+        }
+        std::string text;
+        char chunk[4096];
+        DWORD n = 0;
+        while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) {
+            text.append(chunk, n);
+        }
+        CloseHandle(file);
+        size_t pos = 0;
+        for (size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1) {
+            const std::string line = text.substr(pos, end - pos);
+            const size_t mark = line.find(' ');
+            if (mark != std::string::npos && mark + 1 < line.size() &&
+                (line[mark + 1] == '>' || line[mark + 1] == '<')) {
+                out.push_back(line.substr(mark + 1));
+            }
+        }
+        return out;
+    }
+
+  private:
+    std::wstring script_;
+    std::wstring log_;
+};
 
 constexpr DWORD kWaitMs = 15000;
 
@@ -246,30 +300,59 @@ TEST(EndToEnd, ClosingTheWindowEndsTheProgram) {
 }
 
 TEST(EndToEnd, ABusyHostIsAskedAgainUntilTheLineGoesThrough) {
-    auto env = CalmWorld();
-    env[L"VELLQUIB_BUSY_PERCENT"] = L"80";
-    DemoDriver demo(env);
+    // Not registered at first, then busy twice; the fetch that follows
+    // brings three lines.
+    const ScriptedHost host(L"busy_host",
+                            "QuibCommunicate 10\n"
+                            "QuibCommunicate 6\n"
+                            "QuibCommunicate 6\n"
+                            "QuibCommunicate 0\n"
+                            "QuibGetAllText 0\n"
+                            "  text after 200 \"Edda: Anyone here?\" \"ESP from Quill: Hi\" "
+                            "\"Visitor: Anyone there?\"\n");
+    DemoDriver demo(host.Environment());
     ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
     demo.Type(IDC_txtText, L"Anyone there?");
     demo.Key(IDC_cboCommunicationMode, VK_DOWN);
     ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
                              L"\"&Communicate\" to be enabled"));
     demo.Click(IDC_cmdCommunicate);
-    // Unregistered at first ("10"), then busy ("6") until it goes through;
-    // the host notes how many tries the line took.
-    ASSERT_TRUE(FetchUntil(
-        demo,
-        [](const std::wstring& t) {
-            return After(t, L"\r\nVisitor: Anyone there?",
-                         t.find(L"<system>: Host busy; Speak of QuibDemo went through on try ")) !=
-                   std::wstring::npos;
+    demo.Click(IDC_cmdGetText);
+    ASSERT_TRUE(demo.WaitFor(
+        [&] {
+            return demo.Text(IDC_txtVellText) ==
+                   L"Edda: Anyone here?\r\nESP from Quill: Hi\r\nVisitor: Anyone there?";
         },
-        L"the line after busy answers"))
+        kWaitMs, L"the scripted text in txtVellText"))
         << ToUtf8(demo.Failure());
+    const std::vector<std::wstring> speakers = {L"Edda", L"Quill", L"Visitor"};
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ListItems(IDC_lstAvatars) == speakers; }, kWaitMs,
+                             L"the speakers in lstAvatars"));
     demo.Click(IDC_cmdExit);
     DWORD code = 99;
     ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
     EXPECT_EQ(code, 0u);
+
+    // What the program sent, and the statuses it acted on, in order.
+    const std::string line = "> QuibCommunicate(\"QuibDemo\", 0, \"\", \"Anyone there?\")";
+    const std::vector<std::string> expected = {
+        "> InitDDE(\"QuibDemo\", onStatus, onMessage, onText)",
+        line,
+        "< StatusCallback(\"10\")",
+        "> QuibRegister(\"QuibDemo\")",
+        line,
+        "< StatusCallback(\"6\")",
+        line,
+        "< StatusCallback(\"6\")",
+        line,
+        "< StatusCallback(\"0\")",
+        "> QuibGetAllText(\"QuibDemo\")",
+        "< StatusCallback(\"0\")",
+        "< TextCallback(\"Edda: Anyone here?\\r\\nESP from Quill: Hi\\r\\nVisitor: Anyone "
+        "there?\\r\\n0003\\0\", 69)",
+        "> KillDDE()",
+    };
+    EXPECT_EQ(host.Calls(), expected);
 }
 
 TEST(EndToEnd, ClosingTheWindowDuringAFetchEndsTheProgram) {

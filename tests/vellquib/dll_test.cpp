@@ -132,13 +132,13 @@ TEST_F(Dll, RegistrationDecidesTheStatusAndTextComesFromTheMessageLoop) {
     ASSERT_EQ(Open(), 0);
     EXPECT_EQ(there_(), 1);
     EXPECT_EQ(get_("Demo"), 10);
-    EXPECT_EQ(gRecord.statuses, std::vector<std::string>{"10"});
+    EXPECT_EQ(gRecord.statuses, std::vector<std::string>{VELLQUIB_STATUS_NOT_REGISTERED});
 
     EXPECT_EQ(reg_("Demo"), 0);
     EXPECT_EQ(reg_("Demo"), 1);              // already registered
     EXPECT_EQ(gRecord.statuses.size(), 1u);  // registering reports no status
     EXPECT_EQ(get_("Demo"), 0);
-    EXPECT_EQ(gRecord.statuses.back(), "0");
+    EXPECT_EQ(gRecord.statuses.back(), VELLQUIB_STATUS_OK);
     EXPECT_TRUE(gRecord.texts.empty()) << "the text must come later, not inside the call";
 
     ASSERT_TRUE(PumpUntil([] { return !gRecord.texts.empty(); }));
@@ -166,7 +166,7 @@ TEST_F(Dll, SpokenLinesAndEspAnswersAppearInTheNextFetch) {
     EXPECT_EQ(gRecord.messages.back().text1, "Visitor");
     EXPECT_EQ(gRecord.messages.back().number, 1);
     EXPECT_EQ(gRecord.messages.back().text2, "Hello world");
-    EXPECT_EQ(gRecord.statuses.back(), "0");
+    EXPECT_EQ(gRecord.statuses.back(), VELLQUIB_STATUS_OK);
 
     EXPECT_EQ(Communicate(2, "Quill", "Where is the pier?"), 0);
     EXPECT_EQ(gRecord.messages.back().number, 4);
@@ -190,7 +190,7 @@ TEST_F(Dll, UnusableArgumentsAnswerMinusOne) {
     EXPECT_EQ(comm_("Demo", 2, empty.data(), line.data()), -1);
     EXPECT_EQ(get_(""), -1);
     EXPECT_EQ(send_("Demo", nullptr), -1);
-    EXPECT_EQ(gRecord.statuses, std::vector<std::string>(7, "-1"));
+    EXPECT_EQ(gRecord.statuses, std::vector<std::string>(7, VELLQUIB_STATUS_REFUSED));
     EXPECT_EQ(reg_(nullptr), -1);
     EXPECT_EQ(send_("Demo", "anything"), 0);
 }

@@ -21,7 +21,7 @@ Config Quiet() {
 TEST(World, FramedBufferTrimsToExactlyTheLines) {
     World w(Quiet());
     w.Register("Demo");
-    ASSERT_EQ(w.Communicate("Demo", 0, "", "hello there").status, "0");
+    ASSERT_EQ(w.Communicate("Demo", 0, "", "hello there").status, kStatusOk);
     const std::string framed = w.FramedBuffer();
     std::string expected;
     for (const ChatLine& l : w.Lines()) {
@@ -39,14 +39,14 @@ TEST(World, FramedBufferTrimsToExactlyTheLines) {
 
 TEST(World, RequestStatusesFollowRegistration) {
     World w(Quiet());
-    EXPECT_EQ(w.Admit("Demo", "x"), "10");
+    EXPECT_EQ(w.Admit("Demo", "x"), kStatusNotRegistered);
     EXPECT_TRUE(w.Register("Demo"));
     EXPECT_FALSE(w.Register("Demo"));
-    EXPECT_EQ(w.Admit("Demo", "x"), "0");
-    EXPECT_EQ(w.Admit("demo", "x"), "10");  // names are exact
+    EXPECT_EQ(w.Admit("Demo", "x"), kStatusOk);
+    EXPECT_EQ(w.Admit("demo", "x"), kStatusNotRegistered);  // names are exact
     EXPECT_TRUE(w.Unregister("Demo"));
     EXPECT_FALSE(w.Unregister("Demo"));
-    EXPECT_EQ(w.Admit("Demo", "x"), "10");
+    EXPECT_EQ(w.Admit("Demo", "x"), kStatusNotRegistered);
     // Each change of registration left a notice.
     const auto fresh = w.TakeNewLines();
     ASSERT_EQ(fresh.size(), 2u);
@@ -63,10 +63,10 @@ TEST(World, BusyAnswersEndAndLeaveANotice) {
     w.TakeNewLines();
     int busy = 0;
     std::string status;
-    for (int i = 0; i < 100 && (status = w.Admit("Demo", "Speak")) == "6"; ++i) {
+    for (int i = 0; i < 100 && (status = w.Admit("Demo", "Speak")) == kStatusBusy; ++i) {
         ++busy;
     }
-    ASSERT_EQ(status, "0");
+    ASSERT_EQ(status, kStatusOk);
     const auto fresh = w.TakeNewLines();
     if (busy > 0) {
         ASSERT_EQ(fresh.size(), 1u);
@@ -80,7 +80,7 @@ TEST(World, BusyAnswersEndAndLeaveANotice) {
     World always(c);
     always.Register("Demo");
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(always.Admit("Demo", "Speak"), "6");
+        EXPECT_EQ(always.Admit("Demo", "Speak"), kStatusBusy);
     }
 }
 
@@ -115,22 +115,22 @@ TEST(World, CommunicateLineForms) {
         LineKind kind;
     };
     const Case cases[] = {
-        {0, "ignored", "Hi all", "0", "Visitor: Hi all", LineKind::Speech},
-        {1, "", "Hmm: maybe:  later", "0", "Visitor thinks . o O ( Hmm:maybe:later )",
-         LineKind::Thought},
-        {2, " Quill ", "Where is the pier?", "0", "ESP to Quill: Where is the pier?",
+        {0, "ignored", "Hi all", VELLQUIB_STATUS_OK, "Visitor: Hi all", LineKind::Speech},
+        {1, "", "Hmm: maybe:  later", VELLQUIB_STATUS_OK,
+         "Visitor thinks . o O ( Hmm:maybe:later )", LineKind::Thought},
+        {2, " Quill ", "Where is the pier?", VELLQUIB_STATUS_OK, "ESP to Quill: Where is the pier?",
          LineKind::EspFromUser},
-        {0, "", "two\r\nlines", "0", "Visitor: two  lines", LineKind::Speech},
-        {0, "", "", "-1", nullptr, LineKind::Speech},
-        {3, "", "x", "-1", nullptr, LineKind::Speech},
-        {-1, "", "x", "-1", nullptr, LineKind::Speech},
-        {2, "", "x", "-1", nullptr, LineKind::Speech},
-        {2, "  ", "x", "-1", nullptr, LineKind::Speech},
-        {2, "A: B", "x", "-1", nullptr, LineKind::Speech},
-        {2, "<system>", "x", "-1", nullptr, LineKind::Speech},
+        {0, "", "two\r\nlines", VELLQUIB_STATUS_OK, "Visitor: two  lines", LineKind::Speech},
+        {0, "", "", VELLQUIB_STATUS_REFUSED, nullptr, LineKind::Speech},
+        {3, "", "x", VELLQUIB_STATUS_REFUSED, nullptr, LineKind::Speech},
+        {-1, "", "x", VELLQUIB_STATUS_REFUSED, nullptr, LineKind::Speech},
+        {2, "", "x", VELLQUIB_STATUS_REFUSED, nullptr, LineKind::Speech},
+        {2, "  ", "x", VELLQUIB_STATUS_REFUSED, nullptr, LineKind::Speech},
+        {2, "A: B", "x", VELLQUIB_STATUS_REFUSED, nullptr, LineKind::Speech},
+        {2, "<system>", "x", VELLQUIB_STATUS_REFUSED, nullptr, LineKind::Speech},
     };
     // Unusable arguments are answered before registration is looked at.
-    EXPECT_EQ(World(Quiet()).Communicate("Demo", 9, "", "x").status, "-1");
+    EXPECT_EQ(World(Quiet()).Communicate("Demo", 9, "", "x").status, kStatusRefused);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.message) + " mode " + std::to_string(c.mode));
         World w(Quiet());
@@ -163,7 +163,7 @@ TEST(World, EspAnswersComeFromTheAddressedAvatarOnly) {
 
     w.TakeNewLines();
     const auto nobody = w.Communicate("Demo", 2, "Zed", "hi");
-    EXPECT_EQ(nobody.status, "0");
+    EXPECT_EQ(nobody.status, kStatusOk);
     EXPECT_FALSE(nobody.reply.has_value());
     const auto fresh = w.TakeNewLines();
     ASSERT_EQ(fresh.size(), 2u);

@@ -60,12 +60,12 @@ LOGFONTW WithEmPixels(LOGFONTW lf, int pixels) {
     return lf;
 }
 
-bool AllFit(MeasuringDC& dc, const LOGFONTW& lf, int dpi, const std::vector<CaptionRoom>& rooms) {
+bool AllFit(MeasuringDC& dc, const LOGFONTW& lf, const std::vector<CaptionRoom>& rooms) {
     if (!dc.Select(lf)) {
         return false;
     }
     for (const CaptionRoom& room : rooms) {
-        if (!CaptionFits(dc.Get(), room, dpi)) {
+        if (!CaptionFits(dc.Get(), room)) {
             return false;
         }
     }
@@ -81,19 +81,18 @@ bool HasFace(HDC dc, const wchar_t* face) {
 
 }  // namespace
 
-RECT ButtonTextArea(int width, int height, int dpi) {
-    // The 3-D border takes two pixels on each side and the focus rectangle
-    // the next one; the margin grows with the DPI as the border does on
-    // systems that scale it.
-    const int margin = MulDiv(3, dpi, 96);
+RECT ButtonTextArea(int width, int height) {
+    // The 3-D border takes its edge on each side, and the focus rectangle
+    // is drawn on the pixel inside it.
+    const int margin = GetSystemMetrics(SM_CXEDGE) + 1;
     return RECT{margin, margin, width - margin, height - margin};
 }
 
-bool CaptionFits(HDC dc, const CaptionRoom& room, int dpi) {
+bool CaptionFits(HDC dc, const CaptionRoom& room) {
     const wchar_t* text = reinterpret_cast<const wchar_t*>(room.text.c_str());
     const UINT prefix = room.accessKeys ? 0 : DT_NOPREFIX;
     if (room.kind == CaptionRoom::Kind::Button) {
-        const RECT area = ButtonTextArea(room.width, room.height, dpi);
+        const RECT area = ButtonTextArea(room.width, room.height);
         RECT r = {0, 0, area.right - area.left, area.bottom - area.top};
         DrawTextW(dc, text, -1, &r, DT_CALCRECT | DT_SINGLELINE | prefix);
         return r.right <= area.right - area.left && r.bottom <= area.bottom - area.top;
@@ -114,26 +113,25 @@ LOGFONTW CaptionFont(const LOGFONTW& messageFont, int dpi, const std::vector<Cap
     // 1 and 2: the message face, down to the design size.
     for (int size = systemSize; size >= designSize || size == systemSize; --size) {
         const LOGFONTW lf = WithEmPixels(messageFont, size);
-        if (AllFit(dc, lf, dpi, rooms)) {
+        if (AllFit(dc, lf, rooms)) {
             return lf;
         }
     }
     // 3: the classic dialog font, where the system has it.
-    LOGFONTW classic = WithEmPixels(messageFont, designSize);
+    LOGFONTW classic = messageFont;
     classic.lfHeight = -designSize;
     classic.lfWeight = FW_NORMAL;
     classic.lfItalic = FALSE;
     wcsncpy(classic.lfFaceName, kClassicDialogFace, LF_FACESIZE - 1);
     classic.lfFaceName[LF_FACESIZE - 1] = L'\0';
-    if (dc.Select(classic) && HasFace(dc.Get(), kClassicDialogFace) &&
-        AllFit(dc, classic, dpi, rooms)) {
+    if (dc.Select(classic) && HasFace(dc.Get(), kClassicDialogFace) && AllFit(dc, classic, rooms)) {
         return classic;
     }
     // 4: the message face, smaller, as long as it stays legible.
     int size = systemSize < designSize ? systemSize - 1 : designSize - 1;
     for (; size >= legibleSize; --size) {
         const LOGFONTW lf = WithEmPixels(messageFont, size);
-        if (AllFit(dc, lf, dpi, rooms)) {
+        if (AllFit(dc, lf, rooms)) {
             return lf;
         }
     }

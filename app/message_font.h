@@ -41,11 +41,11 @@ inline constexpr int kDesignPoints = 8;
 inline constexpr wchar_t kClassicDialogFace[] = L"MS Sans Serif";
 
 // Where a button draws its caption: inside its border and focus rectangle.
-RECT ButtonTextArea(int width, int height, int dpi);
+RECT ButtonTextArea(int width, int height);
 
 // True when the caption, drawn with the font selected into dc, stays inside
 // its room.
-bool CaptionFits(HDC dc, const CaptionRoom& room, int dpi);
+bool CaptionFits(HDC dc, const CaptionRoom& room);
 
 // The font for the controls. messageFont is the system's message font with
 // its height already for dpi dots per inch.

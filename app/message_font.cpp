@@ -60,8 +60,13 @@ LOGFONTW WithEmPixels(LOGFONTW lf, int pixels) {
     return lf;
 }
 
-bool AllFit(MeasuringDC& dc, const LOGFONTW& lf, const std::vector<CaptionRoom>& rooms) {
-    if (!dc.Select(lf)) {
+// True when the font, as the system really gives it, is at least minEm pixels
+// high (a bitmap face comes in a few sizes only, perhaps a smaller one than
+// asked for) and every caption fits its room.
+bool AllFit(MeasuringDC& dc, const LOGFONTW& lf, int minEm, const std::vector<CaptionRoom>& rooms) {
+    TEXTMETRICW tm = {};
+    if (!dc.Select(lf) || !GetTextMetricsW(dc.Get(), &tm) ||
+        tm.tmHeight - tm.tmInternalLeading < minEm) {
         return false;
     }
     for (const CaptionRoom& room : rooms) {
@@ -113,7 +118,7 @@ LOGFONTW CaptionFont(const LOGFONTW& messageFont, int dpi, const std::vector<Cap
     // 1 and 2: the message face, down to the design size.
     for (int size = systemSize; size >= designSize || size == systemSize; --size) {
         const LOGFONTW lf = WithEmPixels(messageFont, size);
-        if (AllFit(dc, lf, rooms)) {
+        if (AllFit(dc, lf, legibleSize, rooms)) {
             return lf;
         }
     }
@@ -124,14 +129,15 @@ LOGFONTW CaptionFont(const LOGFONTW& messageFont, int dpi, const std::vector<Cap
     classic.lfItalic = FALSE;
     wcsncpy(classic.lfFaceName, kClassicDialogFace, LF_FACESIZE - 1);
     classic.lfFaceName[LF_FACESIZE - 1] = L'\0';
-    if (dc.Select(classic) && HasFace(dc.Get(), kClassicDialogFace) && AllFit(dc, classic, rooms)) {
+    if (dc.Select(classic) && HasFace(dc.Get(), kClassicDialogFace) &&
+        AllFit(dc, classic, legibleSize, rooms)) {
         return classic;
     }
     // 4: the message face, smaller, as long as it stays legible.
     int size = systemSize < designSize ? systemSize - 1 : designSize - 1;
     for (; size >= legibleSize; --size) {
         const LOGFONTW lf = WithEmPixels(messageFont, size);
-        if (AllFit(dc, lf, rooms)) {
+        if (AllFit(dc, lf, legibleSize, rooms)) {
             return lf;
         }
     }

@@ -232,8 +232,15 @@ TEST(WindowLayout, EveryCaptionShownWholeWithAnyFaceAndDpi) {
                 SendMessageW(GetDlgItem(h.Window(), IDC_lblInfo), WM_GETFONT, 0, 0));
             LOGFONTW chosen = {};
             GetObjectW(font, sizeof(chosen), &chosen);
-            // Never below 7 points.
-            EXPECT_GE(std::abs(chosen.lfHeight), MulDiv(7, dpi, 72)) << chosen.lfFaceName;
+            // Never below 7 points, as the font is really drawn.
+            HDC dc = GetDC(h.Window());
+            const HGDIOBJ old = SelectObject(dc, font);
+            TEXTMETRICW tm = {};
+            GetTextMetricsW(dc, &tm);
+            SelectObject(dc, old);
+            ReleaseDC(h.Window(), dc);
+            EXPECT_GE(tm.tmHeight - tm.tmInternalLeading, MulDiv(7, dpi, 72))
+                << chosen.lfFaceName << " " << chosen.lfHeight;
             for (const int id : captioned) {
                 const HWND c = GetDlgItem(h.Window(), id);
                 const WindowHarness::CaptionExtent e = WindowHarness::MeasureCaption(c);

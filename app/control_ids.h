@@ -25,3 +25,5 @@ enum ControlId : int {
 
 // The window class of frmDemo, so that outside tools can find the window.
 #define QUIBDEMO_WINDOW_CLASS L"QuibDemo.frmDemo"
+// The window's caption.
+#define QUIBDEMO_CAPTION L"Tolvik's Vell QUIB Demo"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "app/controls.h"
 #include "app/message_font.h"
 #include "app/resources/resource.h"
 #include "bridge/modQUIB.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"Tolvik's Vell QUIB Demo";
+constexpr wchar_t kCaption[] = QUIBDEMO_CAPTION;
 
 // The window's client area, in twips.
 constexpr int kClientWidth = 7032;
@@ -39,10 +40,9 @@ constexpr std::u16string_view kInfoPieces[] = {
 
 constexpr std::u16string_view kModes[] = {u"Speak", u"Think", u"ESP"};
 
-enum class Container { Window, FraInfo, Fra1 };
-
 // One control as the window's designer laid it out. Positions are twips from
-// the top-left corner of the container's client area.
+// the top-left corner of the container: the frame named, or the window's
+// client area for nullptr.
 struct ControlSpec {
     HWND frmDemo::*member;
     int id;
@@ -50,7 +50,7 @@ struct ControlSpec {
     DWORD style;
     DWORD exStyle;
     const wchar_t* caption;
-    Container container;
+    HWND frmDemo::*container;
     int left, top, width, height;
 };
 
@@ -64,50 +64,48 @@ constexpr DWORD kLabel = kShown | SS_LEFT;
 
 // The eighteen controls, in the order the window creates them.
 const std::array<ControlSpec, 18> kControls = {{
-    {&frmDemo::fraInfo, IDC_fraInfo, WC_BUTTONW, kFrame, 0, L"", Container::Window, 120, 60, 6792,
-     1272},
-    {&frmDemo::lblInfo, IDC_lblInfo, WC_STATICW, kLabel | SS_NOPREFIX, 0, L"", Container::FraInfo,
+    {&frmDemo::fraInfo, IDC_fraInfo, WC_BUTTONW, kFrame, 0, L"", nullptr, 120, 60, 6792, 1272},
+    {&frmDemo::lblInfo, IDC_lblInfo, WC_STATICW, kLabel | SS_NOPREFIX, 0, L"", &frmDemo::fraInfo,
      120, 240, 6552, 852},
     {&frmDemo::cmdQuibUnregister, IDC_cmdQuibUnregister, WC_BUTTONW, kButton, 0,
-     L"QUIB &Unregister", Container::Window, 1500, 5220, 1272, 372},
+     L"QUIB &Unregister", nullptr, 1500, 5220, 1272, 372},
     {&frmDemo::cmdQuibRegister, IDC_cmdQuibRegister, WC_BUTTONW, kButton, 0, L"QUIB &Register",
-     Container::Window, 120, 5220, 1272, 372},
-    {&frmDemo::cmdExit, IDC_cmdExit, WC_BUTTONW, kButton, 0, L"&Exit", Container::Window, 5640,
+     nullptr, 120, 5220, 1272, 372},
+    {&frmDemo::cmdExit, IDC_cmdExit, WC_BUTTONW, kButton, 0, L"&Exit", nullptr, 5640, 5220, 1272,
+     372},
+    {&frmDemo::cmdGetText, IDC_cmdGetText, WC_BUTTONW, kButton, 0, L"&Get Vell Text", nullptr, 4260,
      5220, 1272, 372},
-    {&frmDemo::cmdGetText, IDC_cmdGetText, WC_BUTTONW, kButton, 0, L"&Get Vell Text",
-     Container::Window, 4260, 5220, 1272, 372},
     {&frmDemo::cmdCommunicate, IDC_cmdCommunicate, WC_BUTTONW, kButton | WS_DISABLED, 0,
-     L"&Communicate", Container::Window, 2880, 5220, 1272, 372},
+     L"&Communicate", nullptr, 2880, 5220, 1272, 372},
     // Entries stay in the order they are added; the height is exactly the
     // laid-out one, not rounded to whole entries.
     {&frmDemo::lstAvatars, IDC_lstAvatars, WC_LISTBOXW,
-     kFocusable | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, WS_EX_CLIENTEDGE, L"",
-     Container::Window, 4800, 2820, 2112, 2160},
+     kFocusable | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, WS_EX_CLIENTEDGE, L"", nullptr,
+     4800, 2820, 2112, 2160},
     {&frmDemo::txtVellText, IDC_txtVellText, WC_EDITW,
      kFocusable | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN |
          WS_VSCROLL | WS_HSCROLL,
-     WS_EX_CLIENTEDGE, L"", Container::Window, 120, 2820, 4572, 2172},
-    {&frmDemo::fra1, IDC_fra1, WC_BUTTONW, kFrame, 0, L"", Container::Window, 120, 1440, 6792,
-     1212},
-    {&frmDemo::txtText, IDC_txtText, WC_EDITW, kOneLine, WS_EX_CLIENTEDGE, L"", Container::Fra1,
+     WS_EX_CLIENTEDGE, L"", nullptr, 120, 2820, 4572, 2172},
+    {&frmDemo::fra1, IDC_fra1, WC_BUTTONW, kFrame, 0, L"", nullptr, 120, 1440, 6792, 1212},
+    {&frmDemo::txtText, IDC_txtText, WC_EDITW, kOneLine, WS_EX_CLIENTEDGE, L"", &frmDemo::fra1,
      1080, 720, 5592, 300},
     {&frmDemo::cboCommunicationMode, IDC_cboCommunicationMode, WC_COMBOBOXW,
-     kFocusable | CBS_DROPDOWNLIST | WS_VSCROLL, 0, L"", Container::Fra1, 5280, 240, 1392, 288},
-    {&frmDemo::txtAvatar, IDC_txtAvatar, WC_EDITW, kOneLine, WS_EX_CLIENTEDGE, L"", Container::Fra1,
+     kFocusable | CBS_DROPDOWNLIST | WS_VSCROLL, 0, L"", &frmDemo::fra1, 5280, 240, 1392, 288},
+    {&frmDemo::txtAvatar, IDC_txtAvatar, WC_EDITW, kOneLine, WS_EX_CLIENTEDGE, L"", &frmDemo::fra1,
      1080, 240, 3072, 300},
-    {&frmDemo::Mode, IDC_Mode, WC_STATICW, kLabel, 0, L"&Mode", Container::Fra1, 4380, 300, 852,
+    {&frmDemo::Mode, IDC_Mode, WC_STATICW, kLabel, 0, L"&Mode", &frmDemo::fra1, 4380, 300, 852,
      252},
-    {&frmDemo::lblText, IDC_lblText, WC_STATICW, kLabel, 0, L"&Text", Container::Fra1, 120, 720,
-     852, 252},
-    {&frmDemo::lblAvatar, IDC_lblAvatar, WC_STATICW, kLabel, 0, L"&Avatar", Container::Fra1, 120,
+    {&frmDemo::lblText, IDC_lblText, WC_STATICW, kLabel, 0, L"&Text", &frmDemo::fra1, 120, 720, 852,
+     252},
+    {&frmDemo::lblAvatar, IDC_lblAvatar, WC_STATICW, kLabel, 0, L"&Avatar", &frmDemo::fra1, 120,
      300, 852, 252},
     // These two stand where fra1 covers them, and there is no free space of
     // their height between fra1 and the lists: they stay where they are laid
     // out, hidden, instead of being drawn over the frame's fields.
     {&frmDemo::lblAvatars, IDC_lblAvatars, WC_STATICW, kChild | SS_LEFT | SS_NOPREFIX, 0,
-     L"Avatars", Container::Window, 4860, 1500, 1392, 252},
+     L"Avatars", nullptr, 4860, 1500, 1392, 252},
     {&frmDemo::lblVellText, IDC_lblVellText, WC_STATICW, kChild | SS_LEFT | SS_NOPREFIX, 0,
-     L"Vell Textbuffer", Container::Window, 120, 1500, 2052, 252},
+     L"Vell Textbuffer", nullptr, 120, 1500, 2052, 252},
 }};
 
 // The order of the controls from top to bottom. Tab and Shift+Tab walk the
@@ -135,6 +133,16 @@ constexpr HWND frmDemo::*kZOrder[] = {
     &frmDemo::fra1,
 };
 
+// Where a container's client area begins, in twips from the window's.
+POINT ContainerOrigin(HWND frmDemo::*container) {
+    for (const ControlSpec& frame : kControls) {
+        if (container && frame.member == container) {
+            return {frame.left, frame.top};
+        }
+    }
+    return {0, 0};
+}
+
 // The captions the window shows and the room each has, in pixels at a DPI.
 std::vector<quib::app::CaptionRoom> CaptionRooms(int dpi) {
     std::vector<quib::app::CaptionRoom> rooms;
@@ -150,13 +158,9 @@ std::vector<quib::app::CaptionRoom> CaptionRooms(int dpi) {
             button ? quib::app::CaptionRoom::Kind::Button : quib::app::CaptionRoom::Kind::Label;
         room.accessKeys = !(c.style & SS_NOPREFIX) || button;
         // Converted edge by edge, as the controls are placed.
-        int left = c.left;
-        int top = c.top;
-        if (c.container != Container::Window) {
-            const ControlSpec& frame = kControls[c.container == Container::FraInfo ? 0 : 9];
-            left += frame.left;
-            top += frame.top;
-        }
+        const POINT origin = ContainerOrigin(c.container);
+        const int left = origin.x + c.left;
+        const int top = origin.y + c.top;
         const auto px = [dpi](int twips) { return MulDiv(twips, dpi, kTwipsPerInch); };
         room.width = px(left + c.width) - px(left);
         room.height = px(top + c.height) - px(top);
@@ -185,37 +189,30 @@ std::u16string ErrorSource() noexcept {
     }
 }
 
+// Error 51: a failure of the program itself.
+quib::NumberedError InternalError(std::u16string description) {
+    return quib::NumberedError(quib::kErrInternal, ErrorSource(), std::move(description));
+}
+
 quib::NumberedError SystemFailure(const char16_t* what) {
     const DWORD code = GetLastError();
-    return quib::NumberedError(quib::kErrInternal, ErrorSource(),
-                               std::u16string(what) + u" (system error " + Decimal(code) + u")");
+    return InternalError(std::u16string(what) + u" (system error " + quib::Decimal(code) + u")");
 }
 
 int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) {
-        ReleaseDC(nullptr, screen);
-    }
+    const quib::platform::UniqueWindowDC screen = quib::platform::ClientDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
     return dpi > 0 ? dpi : 96;
 }
 
 void ShowFatalBox(HWND owner, const quib::NumberedError& error) {
-    const std::u16string text = u"Error " + Decimal(error.Number()) + u"\n\n" + error.Description();
+    const std::u16string text =
+        u"Error " + quib::Decimal(error.Number()) + u"\n\n" + error.Description();
     MessageBoxW(owner, AsWide(text), kAppTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 void ShowNoticeBox(HWND owner, const std::u16string& text) {
     MessageBoxW(owner, AsWide(text), kAppTitle, MB_OK | MB_ICONWARNING);
-}
-
-// The child of the main window that holds a window (itself, or the control a
-// combo box's inner parts belong to).
-HWND DirectChild(HWND main, HWND h) {
-    while (h && GetParent(h) != main) {
-        h = GetParent(h);
-    }
-    return h;
 }
 
 }  // namespace
@@ -305,21 +302,15 @@ void frmDemo::CreateControls() {
         lf.lfHeight = MulDiv(lf.lfHeight, dpi_, systemDpi);
     }
     lf = quib::app::CaptionFont(lf, dpi_, CaptionRooms(dpi_));
-    font_ = CreateFontIndirectW(&lf);
+    font_.Reset(CreateFontIndirectW(&lf));
     if (!font_) {
         throw SystemFailure(u"Can't create the message font");
     }
 
     for (const ControlSpec& c : kControls) {
-        int left = c.left;
-        int top = c.top;
-        if (c.container == Container::FraInfo) {
-            left += kControls[0].left;
-            top += kControls[0].top;
-        } else if (c.container == Container::Fra1) {
-            left += kControls[9].left;
-            top += kControls[9].top;
-        }
+        const POINT origin = ContainerOrigin(c.container);
+        const int left = origin.x + c.left;
+        const int top = origin.y + c.top;
         // Both edges are converted, so that edges that line up in twips line
         // up in pixels at every DPI.
         const int x = Pixels(left);
@@ -333,7 +324,7 @@ void frmDemo::CreateControls() {
             throw SystemFailure(u"Can't create a control of the window");
         }
         this->*c.member = control;
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
 
         if (c.member == &frmDemo::cboCommunicationMode) {
             // The window's height is the open list's: room for every mode.
@@ -412,12 +403,12 @@ void frmDemo::txtAvatar_Change() {
 
 void frmDemo::cmdCommunicate_Click() {
     const int16_t mode = quib::NarrowTo16(SendMessageW(cboCommunicationMode, CB_GETCURSEL, 0, 0));
-    const std::u16string avatar = ControlText(txtAvatar);
-    const std::u16string line = ControlText(txtText);
+    const std::u16string avatar = quib::app::ControlText(txtAvatar);
+    const std::u16string line = quib::app::ControlText(txtText);
     const modQUIB::RequestOutcome outcome = modQUIB::Communicate(mode, avatar, line);
     if (!outcome.completed) {
         Notice(u"The host did not complete the request: it was still answering with status \"" +
-               outcome.lastStatus + u"\" after " + Decimal(outcome.calls) +
+               outcome.lastStatus + u"\" after " + quib::Decimal(outcome.calls) +
                u" attempts, so the request was given up. The line may not have been sent.");
     }
 }
@@ -439,11 +430,11 @@ void frmDemo::UpdateCommunicateButton() {
     switch (mode) {
         case 0:  // Speak
         case 1:  // Think
-            enabled = !ControlText(txtText).empty();
+            enabled = !quib::app::ControlText(txtText).empty();
             break;
         case 2: {  // ESP: both texts are read, then decided
-            const bool hasAvatar = !ControlText(txtAvatar).empty();
-            const bool hasLine = !ControlText(txtText).empty();
+            const bool hasAvatar = !quib::app::ControlText(txtAvatar).empty();
+            const bool hasLine = !quib::app::ControlText(txtText).empty();
             enabled = hasAvatar && hasLine;
             break;
         }
@@ -451,7 +442,7 @@ void frmDemo::UpdateCommunicateButton() {
             enabled = false;
             break;
     }
-    if (!enabled && DirectChild(hwnd_, GetFocus()) == cmdCommunicate) {
+    if (!enabled && quib::app::FocusedChild(hwnd_) == cmdCommunicate) {
         // A disabled button cannot keep the focus: pass it on.
         NextControl(0, 0);
     }
@@ -463,17 +454,6 @@ std::u16string frmDemo::GetToken(std::u16string sText, std::u16string sDelimiter
 }
 
 // --- Helpers ---------------------------------------------------------------------
-
-std::u16string frmDemo::ControlText(HWND control) {
-    const int length = GetWindowTextLengthW(control);
-    if (length <= 0) {
-        return std::u16string();
-    }
-    std::u16string text(static_cast<size_t>(length) + 1, u'\0');
-    const int got = GetWindowTextW(control, reinterpret_cast<wchar_t*>(text.data()), length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}
 
 void frmDemo::SetControlText(HWND control, const std::u16string& text) {
     if (!SetWindowTextW(control, AsWide(text))) {
@@ -506,37 +486,34 @@ void frmDemo::CloseHostLink() {
 
 // --- Window plumbing -------------------------------------------------------------
 
+template <typename MakeError>
+void frmDemo::FailWith(MakeError&& makeError) noexcept {
+    try {
+        Fail(makeError());
+    } catch (...) {
+        // Not even the report could be made: end all the same.
+        Fail(quib::NumberedError(quib::kErrOutOfMemory, std::u16string(), std::u16string()));
+    }
+}
+
 template <typename Body>
 bool frmDemo::Guard(Body&& body) noexcept {
     if (failed_) {
         return false;
     }
+    // Anything else than a numbered error is reported as one too; out of
+    // memory keeps its own number.
     try {
         body();
         return true;
     } catch (const quib::NumberedError& error) {
         Fail(error);
+    } catch (const std::bad_alloc&) {
+        FailWith([] { return quib::OutOfMemoryError(); });
+    } catch (const std::exception& e) {
+        FailWith([&e] { return InternalError(u"Internal error: " + quib::FromAscii(e.what())); });
     } catch (...) {
-        // Anything else is reported as a numbered error too; out of memory
-        // keeps its own number.
-        std::exception_ptr failure = std::current_exception();
-        try {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const std::bad_alloc&) {
-                Fail(quib::OutOfMemoryError());
-            } catch (const std::exception& e) {
-                const std::string what = e.what();
-                Fail(quib::NumberedError(
-                    quib::kErrInternal, ErrorSource(),
-                    u"Internal error: " + std::u16string(what.begin(), what.end())));
-            } catch (...) {
-                Fail(quib::NumberedError(quib::kErrInternal, ErrorSource(), u"Internal error"));
-            }
-        } catch (...) {
-            // Not even the report could be made: end all the same.
-            Fail(quib::NumberedError(quib::kErrOutOfMemory, std::u16string(), std::u16string()));
-        }
+        FailWith([] { return InternalError(u"Internal error"); });
     }
     return false;
 }
@@ -586,7 +563,7 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_COMMAND:
             if (lParam != 0) {
-                OnCommand(LOWORD(wParam), HIWORD(wParam));
+                Guard([&] { OnCommand(LOWORD(wParam), HIWORD(wParam)); });
                 return 0;
             }
             break;
@@ -595,7 +572,7 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_ACTIVATE:
             if (LOWORD(wParam) == WA_INACTIVE) {
-                const HWND focus = DirectChild(hwnd, GetFocus());
+                const HWND focus = quib::app::FocusedChild(hwnd);
                 if (focus) {
                     lastFocus_ = focus;
                 }
@@ -623,10 +600,7 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NCDESTROY:
             // The controls are gone by now: their font goes with them.
-            if (font_) {
-                DeleteObject(font_);
-                font_ = nullptr;
-            }
+            font_.Reset();
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
             hwnd_ = nullptr;
             break;
@@ -637,61 +611,39 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void frmDemo::OnCommand(int id, int code) {
-    switch (id) {
-        case IDC_cmdExit:
-        case IDC_cmdCommunicate:
-        case IDC_cmdQuibRegister:
-        case IDC_cmdQuibUnregister:
-        case IDC_cmdGetText: {
-            if (code != BN_CLICKED) {
-                return;
-            }
+    // One entry a control: the notification its handler is for.
+    struct Route {
+        int id;
+        int code;
+        void (frmDemo::*handler)();
+    };
+    static constexpr Route kRoutes[] = {
+        {IDC_cmdQuibUnregister, BN_CLICKED, &frmDemo::cmdQuibUnregister_Click},
+        {IDC_cmdQuibRegister, BN_CLICKED, &frmDemo::cmdQuibRegister_Click},
+        {IDC_cmdExit, BN_CLICKED, &frmDemo::cmdExit_Click},
+        {IDC_cmdGetText, BN_CLICKED, &frmDemo::cmdGetText_Click},
+        {IDC_cmdCommunicate, BN_CLICKED, &frmDemo::cmdCommunicate_Click},
+        {IDC_lstAvatars, LBN_SELCHANGE, &frmDemo::lstAvatars_Click},
+        {IDC_txtText, EN_CHANGE, &frmDemo::txtText_Change},
+        // An entry selected by mouse or keyboard.
+        {IDC_cboCommunicationMode, CBN_SELCHANGE, &frmDemo::cboCommunicationMode_Click},
+        {IDC_txtAvatar, EN_CHANGE, &frmDemo::txtAvatar_Change},
+    };
+    for (const Route& route : kRoutes) {
+        if (route.id != id) {
+            continue;
+        }
+        if (route.code != code) {
+            return;
+        }
+        if (code == BN_CLICKED) {
             const HWND button = GetDlgItem(hwnd_, id);
             if (!button || !IsWindowEnabled(button)) {
                 return;  // a click that reaches a disabled button is no click
             }
-            switch (id) {
-                case IDC_cmdExit:
-                    Guard([&] { cmdExit_Click(); });
-                    break;
-                case IDC_cmdCommunicate:
-                    Guard([&] { cmdCommunicate_Click(); });
-                    break;
-                case IDC_cmdQuibRegister:
-                    Guard([&] { cmdQuibRegister_Click(); });
-                    break;
-                case IDC_cmdQuibUnregister:
-                    Guard([&] { cmdQuibUnregister_Click(); });
-                    break;
-                default:
-                    Guard([&] { cmdGetText_Click(); });
-                    break;
-            }
-            return;
         }
-        case IDC_cboCommunicationMode:
-            // An entry selected by mouse or keyboard.
-            if (code == CBN_SELCHANGE) {
-                Guard([&] { cboCommunicationMode_Click(); });
-            }
-            return;
-        case IDC_txtText:
-            if (code == EN_CHANGE) {
-                Guard([&] { txtText_Change(); });
-            }
-            return;
-        case IDC_txtAvatar:
-            if (code == EN_CHANGE) {
-                Guard([&] { txtAvatar_Change(); });
-            }
-            return;
-        case IDC_lstAvatars:
-            if (code == LBN_SELCHANGE) {
-                Guard([&] { lstAvatars_Click(); });
-            }
-            return;
-        default:
-            return;
+        (this->*route.handler)();
+        return;
     }
 }
 
@@ -703,7 +655,7 @@ void frmDemo::NextControl(WPARAM wParam, LPARAM lParam) {
     if (LOWORD(lParam)) {
         target = reinterpret_cast<HWND>(wParam);
     } else {
-        HWND from = DirectChild(hwnd_, GetFocus());
+        HWND from = quib::app::FocusedChild(hwnd_);
         target = GetNextDlgTabItem(hwnd_, from, wParam != 0 ? TRUE : FALSE);
     }
     if (!target || !IsChild(hwnd_, target)) {

@@ -23,18 +23,14 @@
 
 #include "bridge/host_loader.h"
 #include "bridge/host_table.h"
+#include "platform/ascii.h"
 #include "platform/error.h"
+#include "platform/win32/handles.h"
 #include "text/avatar_list.h"
 #include "text/tokenizer.h"
 
 // The application title: every message box of the program carries it.
 inline constexpr wchar_t kAppTitle[] = L"Vell QUIB Demo";
-
-// A number as decimal text, for messages to the user.
-inline std::u16string Decimal(long long value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
 
 // How long "&Get Vell Text" waits for the host to deliver a text buffer.
 inline constexpr std::chrono::milliseconds kTextWaitTimeout{15000};
@@ -80,6 +76,19 @@ class frmDemo {
     int ExitCode() const { return exitCode_; }
     // How often the enable rule of "&Communicate" has run (diagnostics).
     uint32_t EnableRuleRuns() const { return enableRuleRuns_; }
+
+    // Where the time of the last fetch that showed a text went: the request
+    // (with the decoding and trimming of a text delivered during it), the
+    // wait, making the NULs visible, txtVellText taking the text, and filling
+    // lstAvatars (the scan included).
+    struct FetchTimings {
+        double requestSeconds = 0;
+        double waitSeconds = 0;
+        double visibleSeconds = 0;
+        double editSeconds = 0;
+        double listSeconds = 0;
+    };
+    const FetchTimings& LastFetchTimings() const { return lastFetchTimings_; }
 
     // Cuts the next piece off a text (see quib::text::LineTokenizer).
     std::u16string GetToken(std::u16string sText, std::u16string sDelimiter);
@@ -128,10 +137,12 @@ class frmDemo {
     bool IsInList(std::u16string sName);
 
     // --- Helpers for the handlers -------------------------------------------
-    // The whole text of a control, and replacing it (WM_SETTEXT, so that the
-    // control's change notification follows as for typed text).
-    static std::u16string ControlText(HWND control);
+    // Replaces the whole text of a control (WM_SETTEXT, so that the control's
+    // change notification follows as for typed text).
     static void SetControlText(HWND control, const std::u16string& text);
+    // Replaces the content of txtVellText with a text as VisibleText shows it
+    // (frmDemo_textbuffer.cpp).
+    void SetVellText(const std::u16string& shown);
     // Tells the user something that does not end the program.
     void Notice(const std::u16string& text);
     // Unloads the window: Form_Unload, then the window is destroyed.
@@ -140,6 +151,7 @@ class frmDemo {
     // --- Window plumbing (frmDemo.cpp) ---------------------------------------
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    // Runs the handler of a control's notification, if it has one.
     void OnCommand(int id, int code);
     void CreateControls();
     int Pixels(int twips) const;
@@ -147,12 +159,16 @@ class frmDemo {
     // Runs a handler under the error convention; false when it failed.
     template <typename Body>
     bool Guard(Body&& body) noexcept;
+    // Fails with the error that makeError() makes, or with a bare error 7 when
+    // not even that can be made.
+    template <typename MakeError>
+    void FailWith(MakeError&& makeError) noexcept;
     void Fail(const quib::NumberedError& error) noexcept;
     void CloseHostLink();
 
     frmDemoOptions options_;
     HWND hwnd_ = nullptr;
-    HFONT font_ = nullptr;
+    quib::platform::UniqueGdiObject<HFONT> font_;
     int dpi_ = 96;
     std::unique_ptr<modQUIB::HostLibrary> library_;
     quib::text::LineTokenizer tokenizer_;
@@ -163,24 +179,5 @@ class frmDemo {
     int exitCode_ = 0;
     uint32_t enableRuleRuns_ = 0;
     HWND lastFocus_ = nullptr;  // restored when the window is activated again
-
-    // --- Text-buffer commands: members added for them go below ---------------
-  public:
-    // Where the time of the last fetch that showed a text went: the request
-    // (with the decoding and trimming of a text delivered during it), the
-    // wait, making the NULs visible, txtVellText taking the text, and filling
-    // lstAvatars (the scan included).
-    struct FetchTimings {
-        double requestSeconds = 0;
-        double waitSeconds = 0;
-        double visibleSeconds = 0;
-        double editSeconds = 0;
-        double listSeconds = 0;
-    };
-    const FetchTimings& LastFetchTimings() const { return lastFetchTimings_; }
-
-  private:
-    // Replaces the content of txtVellText with a text as VisibleText shows it.
-    void SetVellText(const std::u16string& shown);
     FetchTimings lastFetchTimings_;
 };

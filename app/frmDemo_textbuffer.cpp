@@ -50,7 +50,7 @@ void frmDemo::cmdGetText_Click() {
         Notice(
             u"The host did not complete the request for its text buffer: it was still "
             u"answering with status \"" +
-            request.lastStatus + u"\" after " + Decimal(request.calls) +
+            request.lastStatus + u"\" after " + quib::Decimal(request.calls) +
             u" attempts, so the request was given up. The text shown is that of the "
             u"previous fetch.");
         return;
@@ -79,10 +79,10 @@ void frmDemo::cmdGetText_Click() {
             quib::app::ListBoxAvatarSink(lstAvatars).Clear();
             return;
         case quib::app::TextWaitEnd::TimedOut:
-            Notice(
-                u"The host client sent no text within " +
-                Decimal(std::chrono::ceil<std::chrono::seconds>(options_.textWaitTimeout).count()) +
-                u" seconds. The text shown is that of the previous fetch.");
+            Notice(u"The host client sent no text within " +
+                   quib::Decimal(
+                       std::chrono::ceil<std::chrono::seconds>(options_.textWaitTimeout).count()) +
+                   u" seconds. The text shown is that of the previous fetch.");
             return;
         case quib::app::TextWaitEnd::WindowClosed:
         case quib::app::TextWaitEnd::Quit:

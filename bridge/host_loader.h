@@ -25,8 +25,12 @@ class HostLibrary {
     const HostTable& Table() const { return table_; }
 
   private:
-    explicit HostLibrary(void* module) : module_(module) {}
-    void* module_;
+    // The loaded library. Defined beside the system calls that load and free
+    // it (win32/host_loader_win32.cpp), so that this header needs no system
+    // header.
+    struct Module;
+    explicit HostLibrary(std::unique_ptr<Module> module);
+    std::unique_ptr<Module> module_;
     HostTable table_;
 };
 

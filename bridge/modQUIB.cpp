@@ -47,7 +47,7 @@ void Guarded(Body body) noexcept {
 
 const HostTable& Host() {
     if (!gHost) {
-        throw quib::NumberedError(91, quib::platform::ExecutableName(),
+        throw quib::NumberedError(quib::kErrObjectNotSet, quib::platform::ExecutableName(),
                                   u"The host library is not loaded");
     }
     return *gHost;

@@ -15,6 +15,7 @@ inline constexpr int32_t kErrOverflow = 6;
 inline constexpr int32_t kErrOutOfMemory = 7;
 inline constexpr int32_t kErrInternal = 51;
 inline constexpr int32_t kErrFileNotFound = 53;
+inline constexpr int32_t kErrObjectNotSet = 91;
 inline constexpr int32_t kErrEntryPointNotFound = 453;
 inline constexpr int32_t kErrInitDDE = 10001;
 

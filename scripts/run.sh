@@ -2,65 +2,69 @@
 # Builds QuibDemo for 32-bit Windows and runs it under Wine, with the stand-in
 # host library vellquib.dll beside it.
 #
+#   scripts/run.sh [screenshot.png]
+#
 # With a display ($DISPLAY set) the window opens there and the command ends
 # when the program does. Without one the program runs on a private Xvfb
 # server: a PNG screenshot of the window is saved (build/screenshot.png by
-# default, or the path given as the first argument), its path is printed, and
-# the program is closed as a user would close it; the command fails unless the
-# program ends with exit code 0.
+# default, or the path given, taken from the folder the command was started
+# in), its path is printed, and the program is closed as a user would close
+# it; the command fails unless the program ends with exit code 0.
 #
-# QUIB_RUN_FETCH=1 (headless only) first clicks "&Get Vell Text", waits for the
-# text, picks the first avatar listed and writes it an "ESP" line, so that the
-# screenshot shows a fetched conversation.
+# Settings:
+#   QUIB_RUN_HEADLESS=1   the screenshot run even when a display is set
+#   QUIB_RUN_FETCH=1      (screenshot run) first clicks "&Get Vell Text",
+#                         waits for the text, picks the first avatar listed,
+#                         chooses "ESP" and types a line to it, unsent, so
+#                         that the screenshot shows a fetched conversation
+#   QUIB_RUN_BUILD_DIR    the build folder (default build/win32 in the tree)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
-
-# The build folder of the win32 preset (another one may be given).
-build=$root/${QUIB_RUN_BUILD_DIR:-build/win32}
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/common.sh"
 
 if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
-    bash scripts/setup.sh
-    cmake --preset win32 -B "$build" >/dev/null
-    cmake --build "$build" --target QuibDemo vellquib quibctl >/dev/null
+    quib_prepare "$@"
+
+    build=$quib_root/build/win32
+    if [ -n "${QUIB_RUN_BUILD_DIR:-}" ]; then
+        build=$(quib_user_path "$QUIB_RUN_BUILD_DIR")
+    fi
+    shot=$quib_root/build/screenshot.png
+    if [ $# -gt 0 ]; then
+        shot=$(quib_user_path "$1")
+    fi
+
+    echo "run: building QuibDemo.exe, vellquib.dll and quibctl.exe in $build" >&2
+    quib_build "$build" QuibDemo vellquib quibctl
+
+    if [ -n "${DISPLAY:-}" ] && [ -z "${QUIB_RUN_HEADLESS:-}" ]; then
+        # The demo's own prefix: the tests' run never ends its Wine services.
+        export WINEPREFIX="$build/wineprefix-demo"
+        scripts/wine-prefix.sh "$WINEPREFIX"
+        exec wine "$build/bin/QuibDemo.exe"
+    fi
+
+    QUIB_RUN_IN_XVFB=1 QUIB_FORCE_XVFB=1 QUIB_RUN_BUILD_DIR=$build \
+        exec scripts/with-xvfb.sh "$quib_self" "$shot"
 fi
 
-bin="$build/bin"
-export WINEDEBUG=-all
-unset LC_ALL
-export LANG=${LANG:-en_US.UTF-8}
-
-if [ -n "${DISPLAY:-}" ] && [ -z "${QUIB_RUN_HEADLESS:-}" ] && [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
-    export WINEPREFIX="$build/wineprefix"
-    scripts/wine-prefix.sh "$WINEPREFIX"
-    exec wine "$bin/QuibDemo.exe"
-fi
-
-if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
-    QUIB_RUN_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$0" "$@"
-fi
+build=$QUIB_RUN_BUILD_DIR
+shot=$1
+bin=$build/bin
 
 # Headless: a prefix of its own in which Wine draws the window's title bar
-# itself (there is no window manager to draw it), with the font of its
-# title-bar buttons.
+# itself (there is no window manager to draw it).
 export WINEPREFIX="$build/wineprefix-screenshot"
 # Wine's services of this prefix end with this run's Xvfb server.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 scripts/wine-prefix.sh "$WINEPREFIX"
 if [ ! -f "$WINEPREFIX/.quib-decorated" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-    for dir in /usr/share/wine/fonts /usr/lib/wine/fonts; do
-        if [ -f "$dir/marlett.ttf" ]; then
-            cp "$dir/marlett.ttf" "$WINEPREFIX/drive_c/windows/Fonts/"
-            break
-        fi
-    done
     wineserver -k >/dev/null 2>&1 || true
     scripts/wine-prefix.sh "$WINEPREFIX"
     touch "$WINEPREFIX/.quib-decorated"
 fi
 
-shot=${1:-$root/build/screenshot.png}
 mkdir -p "$(dirname "$shot")"
 
 wine "$bin/QuibDemo.exe" &
@@ -80,8 +84,9 @@ if [ -n "${QUIB_RUN_FETCH:-}" ]; then
     fi
 fi
 sleep 1
-id=$(xwininfo -root -tree 2>/dev/null | grep "\"Tolvik's Vell QUIB Demo\"" | head -n1 |
-    awk '{print $1}')
+# The X server knows the window by its caption, which quibctl reads from it.
+caption=$(wine "$bin/quibctl.exe" caption | tr -d '\r\n' || true)
+id=$(xwininfo -name "$caption" 2>/dev/null | sed -n 's/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p')
 if [ -n "$id" ]; then
     import -window "$id" "$shot"
 else

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing QuibDemo needs.
-# Idempotent and quiet: when everything is present it only checks and returns.
+# Installs every Debian package that building, running and testing QuibDemo
+# needs. The only step that needs root: run it once as root (or with sudo);
+# afterwards it only checks, which any user may do.
 set -euo pipefail
 
 packages=(
@@ -11,21 +12,58 @@ packages=(
   xvfb xauth x11-utils imagemagick
 )
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  need_update=1
-fi
+# Wine runs QuibDemo.exe with a 32-bit x86 loader. Where the kernel runs no
+# 32-bit x86 programs (some virtual machines have IA-32 emulation turned off),
+# QEMU's user-mode emulator runs them instead, registered for their ELF
+# header, and 64-bit Wine runs Wine's own services natively.
+emulated=(qemu-user-static wine64)
+binfmt=/proc/sys/fs/binfmt_misc
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
-done
+runs_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
-if [ "${#missing[@]}" -gt 0 ] || [ -n "${need_update:-}" ]; then
-  echo "setup: installing ${missing[*]:-(package lists only)}" >&2
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' ||
+      printf '%s\n' "$p"
+  done
+}
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: $1" >&2
+    echo "setup: that needs root; run once:  sudo $(readlink -f "$0")" >&2
+    exit 1
+  fi
+}
+
+install() {
+  local missing
+  mapfile -t missing < <(missing_of "$@")
+  [ "${#missing[@]}" -gt 0 ] || return 0
+  need_root "packages are missing: ${missing[*]}"
+  echo "setup: installing ${missing[*]}" >&2
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq >/dev/null
-  if [ "${#missing[@]}" -gt 0 ]; then
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  need_root "the i386 architecture is not enabled for packages"
+  dpkg --add-architecture i386
+fi
+install "${packages[@]}"
+
+if ! runs_i386; then
+  install "${emulated[@]}"
+  # The registration is lost when the machine restarts.
+  need_root "this kernel runs no 32-bit x86 programs; QEMU must be registered for them"
+  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+  if [ -e "$binfmt/qemu-i386" ]; then
+    echo 1 >"$binfmt/qemu-i386"
+  else
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      >"$binfmt/register"
   fi
+  runs_i386 || { echo "setup: 32-bit x86 programs do not run, even with QEMU" >&2; exit 1; }
 fi

@@ -2,35 +2,47 @@
 # Builds QuibDemo in both presets and runs every test: natively (with
 # AddressSanitizer and UndefinedBehaviorSanitizer), the fuzzers for a short
 # time, and the Windows build under Wine inside one Xvfb server.
+#
+# Settings: QUIB_FUZZ_SECONDS, the seconds each fuzz target runs (default 20).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
-
-bash scripts/setup.sh
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/common.sh"
+root=$quib_root
 
 # The Windows tests need a display: the whole run gets one private Xvfb server.
 if [ -z "${QUIB_IN_XVFB:-}" ]; then
-    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$0" "$@"
+    quib_prepare "$@"
+    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$quib_self" "$@"
 fi
 
 status=0
 summary=()
 
 run_step() {
-    local name=$1
+    local name=$1 start=$SECONDS
     shift
     echo "=== $name"
     if "$@"; then
-        summary+=("$name: ok")
+        summary+=("$name: ok ($((SECONDS - start)) s)")
     else
-        summary+=("$name: FAILED")
+        summary+=("$name: FAILED ($((SECONDS - start)) s)")
         status=1
     fi
 }
 
 # --- formatting -------------------------------------------------------------
+# The sources of the tree, found without git (a source archive has none),
+# build folders and hidden folders left out.
 format_check() {
-    git ls-files -- '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+    local files=()
+    mapfile -d '' files < <(find . \( -path ./build -o -path './.*' -o -name CMakeFiles \) -prune \
+        -o -type f \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
+    if [ "${#files[@]}" -eq 0 ]; then
+        echo "no source files found" >&2
+        return 1
+    fi
+    echo "${#files[@]} files"
+    clang-format --dry-run --Werror "${files[@]}"
 }
 run_step "clang-format" format_check
 
@@ -45,22 +57,21 @@ if [ -x fuzz/run.sh ]; then
 fi
 
 # --- win32 under Wine -----------------------------------------------------
+# The tests' own prefix (the one build/win32/wine-run.sh uses); its Wine
+# services end with this run, and no other prefix's do.
 export WINEPREFIX="$root/build/win32/wineprefix"
-export WINEDEBUG=-all
-# A fixed locale, so that Wine's system code page is 1252 on every machine.
-unset LC_ALL
-export LANG=en_US.UTF-8
 
 cleanup() { wineserver -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
 cmake --preset win32 >/dev/null
 # Prefix and persistent wineserver first, detached from ctest's pipes.
-scripts/wine-prefix.sh "$WINEPREFIX"
+run_step "wine prefix" scripts/wine-prefix.sh "$WINEPREFIX"
 # Test discovery runs the test programs under Wine at build time.
 run_step "win32 build" cmake --build --preset win32
 run_step "win32 tests" ctest --preset win32 -j2
 
 echo
 printf '%s\n' "${summary[@]}"
+echo "all: $SECONDS s"
 exit $status

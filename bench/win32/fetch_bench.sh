@@ -22,10 +22,9 @@ build=$PWD/build/bench-win32
 cmake --preset win32 -B "$build" -DQUIB_BENCH=ON -DQUIB_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target fetch_bench >/dev/null
 
-export WINEDEBUG=-all WINEPREFIX="$build/wineprefix"
-# A fixed locale, so that Wine's system code page is 1252 on every machine.
-unset LC_ALL
-export LANG=en_US.UTF-8
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+export WINEPREFIX="$build/wineprefix"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 scripts/wine-prefix.sh "$WINEPREFIX"
 "$build/wine-run.sh" "$build/bin/fetch_bench.exe" "$@"

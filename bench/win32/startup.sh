@@ -3,20 +3,23 @@
 # window shown and the working set then, each beside a bare Win32 window built
 # the same way, and the size of QuibDemo.exe. Prints markdown table rows.
 #   bench/win32/startup.sh [runs]     (default 15)
+# QUIB_BENCH_BUILD_DIR: the build folder (default build/win32 in the tree).
 set -euo pipefail
-cd "$(dirname "$0")/../.."
-root=$PWD
-build=$root/${QUIB_BENCH_BUILD_DIR:-build/win32}
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/../../scripts/common.sh"
 if [ -z "${QUIB_IN_XVFB:-}" ]; then
-    bash scripts/setup.sh
-    cmake --preset win32 -B "$build" >/dev/null
-    cmake --build "$build" --target quibctl >/dev/null
-    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$0" "$@"
+    quib_prepare "$@"
+    build=$quib_root/build/win32
+    if [ -n "${QUIB_BENCH_BUILD_DIR:-}" ]; then
+        build=$(quib_user_path "$QUIB_BENCH_BUILD_DIR")
+    fi
+    quib_build "$build" quibctl bare_window
+    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 QUIB_BENCH_BUILD_DIR=$build \
+        exec scripts/with-xvfb.sh "$quib_self" "$@"
 fi
+build=$QUIB_BENCH_BUILD_DIR
 # A prefix of its own, whose Wine services live and end with this Xvfb server.
-export WINEPREFIX="$build/wineprefix-bench" WINEDEBUG=-all
-unset LC_ALL
-export LANG=en_US.UTF-8
+export WINEPREFIX="$build/wineprefix-bench"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 scripts/wine-prefix.sh "$WINEPREFIX"
 wine "$build/bin/quibctl.exe" startup "${1:-15}"

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
+
 namespace {
 
 // QuibDemo.exe stands beside the test program.
@@ -23,33 +25,27 @@ class ResourceFile {
     ResourceFile()
         : module_(LoadLibraryExW(ProgramPath().c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-    ~ResourceFile() {
-        if (module_) {
-            FreeLibrary(module_);
-        }
-    }
-    HMODULE Module() const { return module_; }
+    HMODULE Module() const { return module_.Get(); }
     std::string Bytes(LPCWSTR type, LPCWSTR name) const {
-        HRSRC res = FindResourceW(module_, name, type);
+        HRSRC res = FindResourceW(Module(), name, type);
         if (!res) {
             return std::string();
         }
-        const char* data = static_cast<const char*>(LockResource(LoadResource(module_, res)));
-        return std::string(data, SizeofResource(module_, res));
+        const char* data = static_cast<const char*>(LockResource(LoadResource(Module(), res)));
+        return std::string(data, SizeofResource(Module(), res));
     }
 
   private:
-    HMODULE module_;
+    quib::platform::UniqueModule module_;
 };
 
 TEST(ProgramIdentity, PE32ForTheWindowsGuiOnI386) {
-    const HANDLE file = CreateFileW(ProgramPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "QuibDemo.exe is built beside the tests";
+    const quib::platform::UniqueFileHandle file(CreateFileW(
+        ProgramPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file) << "QuibDemo.exe is built beside the tests";
     std::vector<char> head(4096);
     DWORD got = 0;
-    ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &got, nullptr);
-    CloseHandle(file);
+    ReadFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr);
     ASSERT_EQ(got, head.size());
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
     ASSERT_EQ(dos->e_magic, IMAGE_DOS_SIGNATURE);

@@ -1,5 +1,7 @@
 #include "tests/app/window_harness.h"
 
+#include "app/controls.h"
+
 namespace quib::test {
 
 namespace {
@@ -91,19 +93,11 @@ void WindowHarness::Click(HWND button) {
 }
 
 HWND WindowHarness::Focus() const {
-    HWND h = GetFocus();
-    while (h && GetParent(h) != Window()) {
-        h = GetParent(h);
-    }
-    return h;
+    return app::FocusedChild(Window());
 }
 
 std::u16string WindowHarness::Text(HWND control) {
-    const int length = GetWindowTextLengthW(control);
-    std::u16string text(static_cast<size_t>(length) + 1, u'\0');
-    const int got = GetWindowTextW(control, reinterpret_cast<wchar_t*>(text.data()), length + 1);
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
+    return app::ControlText(control);
 }
 
 WindowHarness::CaptionExtent WindowHarness::MeasureCaption(HWND control) {

@@ -147,7 +147,7 @@ TEST(WindowLayout, KindsFrameCaptionFontAndIcon) {
 
     wchar_t caption[64] = {};
     GetWindowTextW(w, caption, 64);
-    EXPECT_STREQ(caption, L"Tolvik's Vell QUIB Demo");
+    EXPECT_STREQ(caption, QUIBDEMO_CAPTION);
     const LONG style = GetWindowLongW(w, GWL_STYLE);
     EXPECT_FALSE(style & WS_THICKFRAME) << "fixed border";
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
@@ -385,6 +385,55 @@ TEST(WindowErrors, AnErrorInAHandlerEndsTheProgram) {
         EXPECT_TRUE(r.quit);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1) << "once over the program's life";
+    }
+}
+
+// --- Commands -------------------------------------------------------------------
+
+// Only the notification a control's handler is for reaches it: a new button,
+// a label's click (the same code as a button's) or another notification of a
+// handled control goes nowhere.
+TEST(WindowCommands, ANotificationWithoutAHandlerReachesNone) {
+    WindowHarness h;
+    ASSERT_TRUE(h.Start());
+    frmDemo& f = h.Form();
+    const HWND w = h.Window();
+    // Every button enabled, so that a click that went astray would show.
+    SendMessageW(f.cboCommunicationMode, CB_SETCURSEL, 0, 0);
+    WindowHarness::SetText(f.txtText, u"hi");
+    ASSERT_TRUE(IsWindowEnabled(f.cmdCommunicate));
+    constexpr int kNewButton = 1099;
+    ASSERT_NE(CreateWindowExW(0, L"Button", L"&New", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0,
+                              40, 20, w, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNewButton)),
+                              nullptr, nullptr),
+              nullptr);
+    const std::vector<std::string> calls = FakeHost::Get().calls;
+    const uint32_t ruleRuns = f.EnableRuleRuns();
+
+    const struct {
+        const char* name;
+        int id;
+        int code;
+    } notifications[] = {
+        {"a new button's click", kNewButton, BN_CLICKED},
+        {"a label's click", IDC_lblInfo, STN_CLICKED},
+        {"a frame's click", IDC_fra1, BN_CLICKED},
+        {"a double click on Get Vell Text", IDC_cmdGetText, BN_DOUBLECLICKED},
+        {"Exit taking the focus", IDC_cmdExit, BN_SETFOCUS},
+        {"the text box taking the focus", IDC_txtText, EN_SETFOCUS},
+        {"the mode list opening", IDC_cboCommunicationMode, CBN_DROPDOWN},
+        {"a double click in the avatar list", IDC_lstAvatars, LBN_DBLCLK},
+    };
+    for (const auto& n : notifications) {
+        SCOPED_TRACE(n.name);
+        SendMessageW(w, WM_COMMAND, MAKEWPARAM(n.id, n.code),
+                     reinterpret_cast<LPARAM>(GetDlgItem(w, n.id)));
+        h.Pump();
+        EXPECT_EQ(FakeHost::Get().calls, calls);
+        EXPECT_EQ(f.EnableRuleRuns(), ruleRuns);
+        EXPECT_EQ(h.Window(), w);
+        EXPECT_TRUE(h.notices.empty());
+        EXPECT_TRUE(h.fatal.empty());
     }
 }
 

@@ -89,12 +89,8 @@ DemoDriver::DemoDriver(std::map<std::wstring, std::wstring> environment)
     : environment_(std::move(environment)) {}
 
 DemoDriver::~DemoDriver() {
-    if (process_.hProcess) {
-        if (Running()) {
-            Kill();
-        }
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
+    if (Running()) {
+        Kill();
     }
 }
 
@@ -130,6 +126,8 @@ bool DemoDriver::Start(bool waitForWindow) {
         Fail(L"CreateProcess failed: " + std::to_wstring(GetLastError()));
         return false;
     }
+    processHandle_.Reset(process_.hProcess);
+    threadHandle_.Reset(process_.hThread);
     if (!waitForWindow) {
         return true;
     }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
+
 namespace quib::e2e {
 
 class DemoDriver {
@@ -83,6 +85,9 @@ class DemoDriver {
 
     std::map<std::wstring, std::wstring> environment_;
     PROCESS_INFORMATION process_{};
+    // The owners of process_'s two handles.
+    platform::UniqueKernelHandle processHandle_;
+    platform::UniqueKernelHandle threadHandle_;
     HWND window_ = nullptr;
     std::wstring failure_;
 };

@@ -2,11 +2,17 @@
 
 #include <clocale>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/exe_name.h"
 #include "platform/lowercase.h"
+#include "platform/unique_handle.h"
+#ifdef _WIN32
+#include "platform/win32/handles.h"
+#endif
 
 namespace quib::platform {
 namespace {
@@ -105,6 +111,65 @@ TEST(Error, NarrowTo16RaisesOverflowOutsideTheRange) {
         }
     }
 }
+
+// A kind of handle for the test: numbers, -1 for none. Each close is logged
+// with the name its traits carry, as a device context carries its window.
+using CloseLog = std::vector<std::pair<char, int>>;
+struct LoggedHandle {
+    using pointer = int;
+    static int Invalid() noexcept { return -1; }
+    void Close(int handle) const noexcept { log->emplace_back(name, handle); }
+    CloseLog* log = nullptr;
+    char name = '?';
+};
+
+TEST(UniqueHandle, EachHandleIsClosedOnceByItsOwnTraitsUnlessReleased) {
+    using Handle = UniqueHandle<LoggedHandle>;
+    CloseLog log;
+    {
+        Handle a(1, {&log, 'a'});
+        Handle b(std::move(a));  // b owns 1 now, with a's traits
+        EXPECT_FALSE(a);
+        EXPECT_EQ(b.Get(), 1);
+        Handle c(2, {&log, 'c'});
+        c = std::move(b);  // 2 closed as c's, 1 moves over with its traits
+        EXPECT_EQ(log, (CloseLog{{'c', 2}}));
+        Handle& same = c;
+        c = std::move(same);  // moving onto itself keeps the handle
+        EXPECT_EQ(c.Get(), 1);
+
+        EXPECT_EQ(c.Release(), 1);  // given up: never closed
+        EXPECT_FALSE(c);
+        c.Reset(3);
+        c.Reset(4);  // 3 closed, 4 kept
+        Handle none(-1, {&log, 'n'});
+        none.Reset();     // nothing to close
+        *none.Put() = 5;  // filled in as an out-parameter
+        EXPECT_TRUE(none);
+    }
+    // At the end of the scope: 5, then 4; the moved-from and released ones
+    // close nothing.
+    EXPECT_EQ(log, (CloseLog{{'c', 2}, {'a', 3}, {'n', 5}, {'a', 4}}));
+}
+
+#ifdef _WIN32
+TEST(UniqueHandle, Win32KindsCloseTheirHandlesAndKnowTheirEmptyValue) {
+    HANDLE raw = nullptr;
+    {
+        const UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(event);
+        raw = event.Get();
+        DWORD flags = 0;
+        EXPECT_TRUE(GetHandleInformation(raw, &flags));
+    }
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(raw, &flags)) << "closed with its owner";
+    // CreateFile's failure is INVALID_HANDLE_VALUE, which owns nothing.
+    const UniqueFileHandle missing(
+        CreateFileW(L"quib-no-such-file.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(missing);
+}
+#endif
 
 }  // namespace
 }  // namespace quib::platform

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bridge/vellquib.h"
+#include "platform/win32/handles.h"
 
 namespace {
 
@@ -52,8 +53,8 @@ class Dll : public ::testing::Test {
         Env("VELLQUIB_ESP_REPLY_MS", "0");
         Env("VELLQUIB_INIT_RESULT", nullptr);
         Env("VELLQUIB_SEED", nullptr);
-        module_ = LoadLibraryW(L"vellquib.dll");
-        ASSERT_NE(module_, nullptr);
+        module_.Reset(LoadLibraryW(L"vellquib.dll"));
+        ASSERT_TRUE(module_);
         init_ = Proc<InitDDEProc>("InitDDE");
         kill_ = Proc<KillDDEProc>("KillDDE");
         reg_ = Proc<QuibRegisterProc>("QuibRegister");
@@ -68,16 +69,14 @@ class Dll : public ::testing::Test {
         if (kill_) {
             kill_();
         }
-        if (module_) {
-            FreeLibrary(module_);
-        }
+        module_.Reset();  // after KillDDE
     }
 
     static void Env(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
 
     template <typename P>
     P Proc(const char* name) {
-        return reinterpret_cast<P>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return reinterpret_cast<P>(reinterpret_cast<void*>(GetProcAddress(module_.Get(), name)));
     }
 
     int16_t Open() { return init_("Demo", &OnStatus, &OnMessage, &OnText); }
@@ -114,7 +113,7 @@ class Dll : public ::testing::Test {
         return gRecord.texts.size() > before ? gRecord.texts.back() : std::string();
     }
 
-    HMODULE module_ = nullptr;
+    quib::platform::UniqueModule module_;
     InitDDEProc init_ = nullptr;
     KillDDEProc kill_ = nullptr;
     QuibRegisterProc reg_ = nullptr;
@@ -274,8 +273,8 @@ TEST_F(Dll, UnloadingWithoutKillDropsTheLinkWindow) {
     ASSERT_EQ(Open(), 0);
     reg_("Demo");
     EXPECT_EQ(get_("Demo"), 0);  // a delivery is posted to the link window
-    ASSERT_TRUE(FreeLibrary(module_));
-    module_ = nullptr;
+    module_.Reset();
+    ASSERT_EQ(GetModuleHandleW(L"vellquib.dll"), nullptr);
     kill_ = nullptr;
     PumpFor(100);  // would run the unloaded window procedure
     EXPECT_TRUE(gRecord.texts.empty());

@@ -2,6 +2,8 @@
 // it starts.
 //
 //   quibctl wait-shown <ms>   wait until the window is shown and idle
+//   quibctl caption           print the shown window's caption (UTF-8), by
+//                             which the X server knows the window too
 //   quibctl fetch <ms>        click "&Get Vell Text", wait until text shows
 //   quibctl compose <line>    pick the first listed avatar, choose "ESP" and
 //                             type a line, as a user addressing someone
@@ -23,8 +25,11 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "platform/win32/handles.h"
 
 namespace {
+
+using quib::platform::UniqueKernelHandle;
 
 constexpr wchar_t kBareClass[] = L"QuibBench.BareWindow";
 
@@ -69,10 +74,27 @@ int WaitShownCommand(DWORD timeoutMs) {
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid)) {
-        WaitForInputIdle(process, timeoutMs);
-        CloseHandle(process);
+    if (const UniqueKernelHandle process(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
+        process) {
+        WaitForInputIdle(process.Get(), timeoutMs);
     }
+    return 0;
+}
+
+int CaptionCommand() {
+    HWND w = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
+    if (!w) {
+        std::fprintf(stderr, "quibctl: no QuibDemo window shown\n");
+        return 1;
+    }
+    wchar_t caption[256] = {};
+    const int length = GetWindowTextW(w, caption, 256);
+    char utf8[1024] = {};
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, caption, length, utf8, sizeof(utf8), nullptr, nullptr);
+    std::fwrite(utf8, 1, static_cast<size_t>(bytes), stdout);
+    std::fputs("\n", stdout);
     return 0;
 }
 
@@ -125,18 +147,18 @@ int CloseCommand(DWORD timeoutMs) {
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    const UniqueKernelHandle process(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
     PostMessageW(w, WM_CLOSE, 0, 0);
     if (!process) {
         return 0;
     }
     DWORD code = 1;
-    if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process, &code);
+    if (WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.Get(), &code);
     } else {
         std::fprintf(stderr, "quibctl: QuibDemo did not end\n");
     }
-    CloseHandle(process);
     return static_cast<int>(code);
 }
 
@@ -158,6 +180,8 @@ bool MeasureOnce(const std::wstring& exe, const wchar_t* windowClass, Sample& ou
         std::fwprintf(stderr, L"quibctl: can't start %ls (%lu)\n", exe.c_str(), GetLastError());
         return false;
     }
+    const UniqueKernelHandle process(pi.hProcess);
+    const UniqueKernelHandle thread(pi.hThread);
     HWND w = WaitShown(windowClass, pi.dwProcessId, 30000);
     QueryPerformanceCounter(&t1);
     bool ok = w != nullptr;
@@ -165,19 +189,17 @@ bool MeasureOnce(const std::wstring& exe, const wchar_t* windowClass, Sample& ou
         out.startMs = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
                       static_cast<double>(frequency.QuadPart);
         // The working set once the program has settled after showing.
-        WaitForInputIdle(pi.hProcess, 5000);
+        WaitForInputIdle(process.Get(), 5000);
         PROCESS_MEMORY_COUNTERS counters = {};
         counters.cb = sizeof(counters);
-        GetProcessMemoryInfo(pi.hProcess, &counters, sizeof(counters));
+        GetProcessMemoryInfo(process.Get(), &counters, sizeof(counters));
         out.workingSetKiB = static_cast<double>(counters.WorkingSetSize) / 1024.0;
         PostMessageW(w, WM_CLOSE, 0, 0);
     }
-    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 1);
+    if (WaitForSingleObject(process.Get(), 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.Get(), 1);
         ok = false;
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     return ok;
 }
 
@@ -231,7 +253,7 @@ int StartupCommand(int runs) {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: quibctl wait-shown|fetch|close <ms> | compose <line> | "
+                     "usage: quibctl wait-shown|fetch|close <ms> | caption | compose <line> | "
                      "startup <runs>\n");
         return 2;
     }
@@ -239,6 +261,9 @@ int wmain(int argc, wchar_t** argv) {
     const long value = argc > 2 ? std::wcstol(argv[2], nullptr, 10) : 0;
     if (command == L"wait-shown") {
         return WaitShownCommand(value > 0 ? static_cast<DWORD>(value) : 30000);
+    }
+    if (command == L"caption") {
+        return CaptionCommand();
     }
     if (command == L"fetch") {
         return FetchCommand(value > 0 ? static_cast<DWORD>(value) : 20000);

@@ -8,9 +8,11 @@
 #include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/control_ids.h"
 #include "app/controls.h"
+#include "app/message_font.h"
 #include "app/resources/resource.h"
 #include "bridge/modQUIB.h"
 #include "platform/exe_name.h"
@@ -141,6 +143,39 @@ POINT ContainerOrigin(HWND frmDemo::*container) {
     return {0, 0};
 }
 
+// The captions the window shows and the room each has, in pixels at a DPI.
+std::vector<quib::app::CaptionRoom> CaptionRooms(int dpi) {
+    std::vector<quib::app::CaptionRoom> rooms;
+    for (const ControlSpec& c : kControls) {
+        const bool button = c.windowClass == std::wstring_view(WC_BUTTONW) &&
+                            (c.style & BS_TYPEMASK) == BS_PUSHBUTTON;
+        const bool label = c.windowClass == std::wstring_view(WC_STATICW);
+        if (!(c.style & WS_VISIBLE) || !(button || label)) {
+            continue;
+        }
+        quib::app::CaptionRoom room;
+        room.kind =
+            button ? quib::app::CaptionRoom::Kind::Button : quib::app::CaptionRoom::Kind::Label;
+        room.accessKeys = !(c.style & SS_NOPREFIX) || button;
+        // Converted edge by edge, as the controls are placed.
+        const POINT origin = ContainerOrigin(c.container);
+        const int left = origin.x + c.left;
+        const int top = origin.y + c.top;
+        const auto px = [dpi](int twips) { return MulDiv(twips, dpi, kTwipsPerInch); };
+        room.width = px(left + c.width) - px(left);
+        room.height = px(top + c.height) - px(top);
+        if (c.member == &frmDemo::lblInfo) {
+            for (std::u16string_view piece : kInfoPieces) {
+                room.text += piece;
+            }
+        } else {
+            room.text = reinterpret_cast<const char16_t*>(c.caption);
+        }
+        rooms.push_back(std::move(room));
+    }
+    return rooms;
+}
+
 const wchar_t* AsWide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
@@ -261,11 +296,12 @@ void frmDemo::CreateControls() {
     if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
         throw SystemFailure(u"Can't read the system's message font");
     }
-    LOGFONTW lf = metrics.lfMessageFont;
+    LOGFONTW lf = options_.messageFont.value_or(metrics.lfMessageFont);
     const int systemDpi = SystemDpi();
     if (dpi_ != systemDpi) {
         lf.lfHeight = MulDiv(lf.lfHeight, dpi_, systemDpi);
     }
+    lf = quib::app::CaptionFont(lf, dpi_, CaptionRooms(dpi_));
     font_.Reset(CreateFontIndirectW(&lf));
     if (!font_) {
         throw SystemFailure(u"Can't create the message font");

@@ -53,6 +53,9 @@ struct frmDemoOptions {
     HINSTANCE instance = nullptr;  // nullptr: the running executable
     // Dots per inch for turning twips into pixels; 0: the system's.
     int dpi = 0;
+    // The message font as the system would give it (at the system's DPI);
+    // absent: the system's.
+    std::optional<LOGFONTW> messageFont;
 };
 
 class frmDemo {

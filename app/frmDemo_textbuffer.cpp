@@ -22,6 +22,20 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// The wait cursor for as long as it lives; the cursor before it afterwards,
+// also when an error ends the work early. Nothing is pumped meanwhile, so the
+// window's WM_SETCURSOR cannot take it back before the end.
+class WaitCursor {
+  public:
+    WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(previous_); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+  private:
+    HCURSOR previous_;
+};
+
 }  // namespace
 
 void frmDemo::cmdGetText_Click() {
@@ -77,6 +91,8 @@ void frmDemo::cmdGetText_Click() {
     }
     const Clock::time_point arrived = Clock::now();
 
+    // A large text takes the edit control and the scan a while.
+    const WaitCursor busy;
     // Read in place: nothing below processes window events, so no delivery
     // can replace the buffer while it is shown and scanned.
     const std::u16string& text = modQUIB::gTextBuffer;

@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest libgtest-dev libbenchmark-dev
-  wine wine32:i386
+  wine wine32:i386 fonts-wine fonts-dejavu-core fonts-liberation2
   xvfb xauth x11-utils imagemagick
 )
 

@@ -7,6 +7,14 @@
 # ctest waits for them to close its output pipe, which costs seconds per test
 # or hangs for ever with a persistent server. So they are started here with
 # their streams detached from the caller.
+#
+# Every prefix also gets Wine's own fonts (Tahoma, MS Sans Serif, Marlett, ...,
+# from Debian's fonts-wine), so that programs see the faces a Windows system
+# has instead of falling back to whatever the host has. Wine does not find them
+# where the package installs them, so they are copied into the prefix's Fonts
+# folder; a prefix made before this gets them on its next use.
+# QUIB_WINE_FONTS=none leaves them out of a new prefix, to see the window as a
+# system without them shows it.
 set -eu
 prefix=$1
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}"
@@ -21,6 +29,25 @@ mkdir -p "$(dirname "$prefix")"
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
     wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
     touch "$prefix/.quib-ready"
+  fi
+  fonts_version=1
+  if [ "${QUIB_WINE_FONTS:-}" = none ]; then
+    [ -f "$prefix/.quib-fonts" ] || echo none >"$prefix/.quib-fonts"
+  elif [ "$(cat "$prefix/.quib-fonts" 2>/dev/null)" != "$fonts_version" ]; then
+    copied=
+    for dir in /usr/share/wine/fonts /usr/lib/wine/fonts; do
+      if [ -f "$dir/tahoma.ttf" ]; then
+        mkdir -p "$prefix/drive_c/windows/Fonts"
+        cp "$dir"/*.ttf "$dir"/*.fon "$prefix/drive_c/windows/Fonts/"
+        copied=1
+        break
+      fi
+    done
+    if [ -n "$copied" ]; then
+      echo "$fonts_version" >"$prefix/.quib-fonts"
+    else
+      echo "wine-prefix: Wine's fonts not found (Debian package fonts-wine); the prefix uses the host's" >&2
+    fi
   fi
   # The background processes must not inherit the lock (9>&-), or they would
   # hold it for as long as they live.

@@ -100,6 +100,34 @@ std::u16string WindowHarness::Text(HWND control) {
     return app::ControlText(control);
 }
 
+WindowHarness::CaptionExtent WindowHarness::MeasureCaption(HWND control) {
+    RECT area;
+    GetClientRect(control, &area);
+    wchar_t name[16] = {};
+    GetClassNameW(control, name, 16);
+    const bool button = lstrcmpiW(name, L"Button") == 0;
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    UINT flags = DT_CALCRECT;
+    if (button) {
+        // Inside the 3-D border and clear of the focus rectangle.
+        const int margin = GetSystemMetrics(SM_CXEDGE) + 1;
+        InflateRect(&area, -margin, -margin);
+        flags |= DT_SINGLELINE;
+    } else {
+        flags |= DT_WORDBREAK | DT_EXPANDTABS | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+    }
+    const std::u16string text = Text(control);
+    HDC dc = GetDC(control);
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT needed = {0, 0, area.right - area.left, 0};
+    DrawTextW(dc, reinterpret_cast<const wchar_t*>(text.c_str()), -1, &needed, flags);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return {{needed.right - needed.left, needed.bottom - needed.top},
+            {area.right - area.left, area.bottom - area.top}};
+}
+
 void WindowHarness::SetText(HWND control, const std::u16string& text) {
     SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }

@@ -43,6 +43,16 @@ class WindowHarness {
     void PressAccessKey(wchar_t key);  // Alt+key
     void Click(HWND button);           // BM_CLICK
 
+    // A control's caption drawn with the control's own font, as the control
+    // draws it (one line in a button, wrapped in a label), beside the area
+    // the control has for it, both in pixels.
+    struct CaptionExtent {
+        SIZE needed;
+        SIZE area;
+        bool Fits() const { return needed.cx <= area.cx && needed.cy <= area.cy; }
+    };
+    static CaptionExtent MeasureCaption(HWND control);
+
     // The child of the window that has the focus (a combo box, not its parts).
     HWND Focus() const;
     static std::u16string Text(HWND control);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -167,7 +168,9 @@ TEST(WindowLayout, KindsFrameCaptionFontAndIcon) {
     EXPECT_FALSE(styleOf(IDC_txtText) & ES_MULTILINE);
     EXPECT_FALSE(styleOf(IDC_txtAvatar) & ES_MULTILINE);
 
-    // One font for all: the system's message font.
+    // One font for all: the system's message face, at most at its size, or
+    // the classic dialog font where the layout cannot hold the captions in
+    // that face (EveryCaptionShownWholeWithAnyFaceAndDpi).
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
@@ -176,12 +179,76 @@ TEST(WindowLayout, KindsFrameCaptionFontAndIcon) {
     ASSERT_NE(font, nullptr);
     LOGFONTW lf = {};
     GetObjectW(font, sizeof(lf), &lf);
-    EXPECT_STREQ(lf.lfFaceName, metrics.lfMessageFont.lfFaceName);
-    EXPECT_EQ(lf.lfHeight, metrics.lfMessageFont.lfHeight);
+    EXPECT_TRUE(lstrcmpiW(lf.lfFaceName, metrics.lfMessageFont.lfFaceName) == 0 ||
+                lstrcmpiW(lf.lfFaceName, L"MS Sans Serif") == 0)
+        << lf.lfFaceName;
+    EXPECT_LE(std::abs(lf.lfHeight), std::abs(metrics.lfMessageFont.lfHeight));
     for (const Expected& e : kLayout) {
         EXPECT_EQ(SendMessageW(GetDlgItem(w, e.id), WM_GETFONT, 0, 0),
                   reinterpret_cast<LRESULT>(font))
             << e.name;
+    }
+}
+
+// Every caption is shown whole, whatever message font the system gives and at
+// every DPI: measured with the font each control has, in the area it draws in.
+// The faces: Wine's default; DejaVu Sans, a deliberately wide one and what
+// Wine falls back to without its own fonts; Tahoma, with the metrics of the
+// message font of older Windows; Liberation Sans (Arial's metrics) at 9
+// points, the size of the message font of current Windows.
+TEST(WindowLayout, EveryCaptionShownWholeWithAnyFaceAndDpi) {
+    struct Face {
+        const wchar_t* name;  // nullptr: the system's message font as it is
+        int pixelsAt96;
+    };
+    const Face faces[] = {
+        {nullptr, 0}, {L"DejaVu Sans", 11}, {L"Tahoma", 11}, {L"Liberation Sans", 12}};
+    const int captioned[] = {
+        IDC_cmdQuibRegister, IDC_cmdQuibUnregister, IDC_cmdCommunicate, IDC_cmdGetText,
+        IDC_cmdExit,         IDC_lblAvatar,         IDC_Mode,           IDC_lblText,
+        IDC_lblInfo};
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+
+    for (const Face& face : faces) {
+        LOGFONTW lf = metrics.lfMessageFont;
+        if (face.name) {
+            lstrcpynW(lf.lfFaceName, face.name, LF_FACESIZE);
+            lf.lfHeight = -MulDiv(face.pixelsAt96, systemDpi, 96);
+        }
+        for (const int dpi : {96, 120, 144, 192}) {
+            SCOPED_TRACE(testing::Message() << (face.name ? face.name : L"system's message font")
+                                            << " at " << dpi << " dpi");
+            WindowHarness h;
+            frmDemoOptions options = h.Options();
+            options.dpi = dpi;
+            options.messageFont = lf;
+            ASSERT_TRUE(h.Start(std::move(options)));
+            const HFONT font = reinterpret_cast<HFONT>(
+                SendMessageW(GetDlgItem(h.Window(), IDC_lblInfo), WM_GETFONT, 0, 0));
+            LOGFONTW chosen = {};
+            GetObjectW(font, sizeof(chosen), &chosen);
+            // Never below 7 points, as the font is really drawn.
+            HDC dc = GetDC(h.Window());
+            const HGDIOBJ old = SelectObject(dc, font);
+            TEXTMETRICW tm = {};
+            GetTextMetricsW(dc, &tm);
+            SelectObject(dc, old);
+            ReleaseDC(h.Window(), dc);
+            EXPECT_GE(tm.tmHeight - tm.tmInternalLeading, MulDiv(7, dpi, 72))
+                << chosen.lfFaceName << " " << chosen.lfHeight;
+            for (const int id : captioned) {
+                const HWND c = GetDlgItem(h.Window(), id);
+                const WindowHarness::CaptionExtent e = WindowHarness::MeasureCaption(c);
+                EXPECT_TRUE(e.Fits()) << "control " << id << " with " << chosen.lfFaceName << " "
+                                      << chosen.lfHeight << ": needs " << e.needed.cx << "x"
+                                      << e.needed.cy << ", has " << e.area.cx << "x" << e.area.cy;
+            }
+        }
     }
 }
 

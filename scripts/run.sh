@@ -67,17 +67,24 @@ fi
 
 mkdir -p "$(dirname "$shot")"
 
+# How long quibctl waits for the window at each step, in ms; a program start
+# under an emulator takes about a minute of its own.
+wait_ms=30000
+if quib_wine_emulated; then
+    wait_ms=600000
+fi
+
 wine "$bin/QuibDemo.exe" &
 program=$!
 
 # quibctl finds the window, waits until it is shown and idle, and closes it.
-if ! wine "$bin/quibctl.exe" wait-shown 30000; then
+if ! wine "$bin/quibctl.exe" wait-shown "$wait_ms"; then
     echo "run: the window did not appear" >&2
     kill "$program" 2>/dev/null || true
     exit 1
 fi
 if [ -n "${QUIB_RUN_FETCH:-}" ]; then
-    if wine "$bin/quibctl.exe" fetch 20000; then
+    if wine "$bin/quibctl.exe" fetch "$wait_ms"; then
         wine "$bin/quibctl.exe" compose "Did you see the new gallery?" || true
     else
         echo "run: no text arrived" >&2
@@ -94,7 +101,7 @@ else
 fi
 echo "$shot"
 
-wine "$bin/quibctl.exe" close 10000 || true
+wine "$bin/quibctl.exe" close "$wait_ms" || true
 status=0
 wait "$program" || status=$?
 if [ "$status" -ne 0 ]; then

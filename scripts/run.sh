@@ -18,6 +18,7 @@
 #                         chooses "ESP" and types a line to it, unsent, so
 #                         that the screenshot shows a fetched conversation
 #   QUIB_RUN_BUILD_DIR    the build folder (default build/win32 in the tree)
+#   QUIB_WINE=0           build only; start nothing under Wine
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/common.sh"
@@ -36,6 +37,10 @@ if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
 
     echo "run: building QuibDemo.exe, vellquib.dll and quibctl.exe in $build" >&2
     quib_build "$build" QuibDemo vellquib quibctl
+    if [ "${QUIB_WINE:-}" = 0 ]; then
+        echo "run: built; not started, as QUIB_WINE=0 asks" >&2
+        exit 0
+    fi
 
     if [ -n "${DISPLAY:-}" ] && [ -z "${QUIB_RUN_HEADLESS:-}" ]; then
         # The demo's own prefix: the tests' run never ends its Wine services.

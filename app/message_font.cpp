@@ -1,22 +1,22 @@
 #include "app/message_font.h"
 
 #include <cwchar>
+#include <utility>
+
+#include "platform/win32/handles.h"
 
 namespace quib::app {
 
 namespace {
 
-// Deletes a font and the memory DC it was measured on.
+// A memory DC with the font being measured selected into it.
 class MeasuringDC {
   public:
     MeasuringDC() : dc_(CreateCompatibleDC(nullptr)) {}
     ~MeasuringDC() {
-        if (dc_) {
-            SelectObject(dc_, original_);
-            DeleteDC(dc_);
-        }
-        if (font_) {
-            DeleteObject(font_);
+        // The DC's own font goes back in before the measured one is deleted.
+        if (dc_ && original_) {
+            SelectObject(dc_.Get(), original_);
         }
     }
     MeasuringDC(const MeasuringDC&) = delete;
@@ -27,26 +27,24 @@ class MeasuringDC {
         if (!dc_) {
             return false;
         }
-        HFONT font = CreateFontIndirectW(&lf);
+        platform::UniqueGdiObject<HFONT> font(CreateFontIndirectW(&lf));
         if (!font) {
             return false;
         }
-        HGDIOBJ previous = SelectObject(dc_, font);
+        HGDIOBJ previous = SelectObject(dc_.Get(), font.Get());
         if (!original_) {
             original_ = previous;
         }
-        if (font_) {
-            DeleteObject(font_);
-        }
-        font_ = font;
+        font_ = std::move(font);
         return true;
     }
-    HDC Get() const { return dc_; }
+    HDC Get() const { return dc_.Get(); }
 
   private:
-    HDC dc_;
+    // Destroyed in reverse order: the font after the DC it was selected into.
+    platform::UniqueGdiObject<HFONT> font_;
+    platform::UniqueMemoryDC dc_;
     HGDIOBJ original_ = nullptr;
-    HFONT font_ = nullptr;
 };
 
 // A font's height as the (positive) pixel height of its em; a positive

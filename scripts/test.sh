@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds QuibDemo in both presets and runs every test: natively (with
 # AddressSanitizer and UndefinedBehaviorSanitizer), the fuzzers for a short
-# time, and the Windows build under Wine inside one Xvfb server.
+# time, and the Windows build under Wine inside one Xvfb server (where Wine
+# runs only emulated, the Windows build without the tests that need Wine).
 #
-# Settings: QUIB_FUZZ_SECONDS, the seconds each fuzz target runs (default 20).
+# Settings: QUIB_FUZZ_SECONDS, the seconds each fuzz target runs (default 20);
+# QUIB_WINE=1 or 0 runs the Windows tests under Wine always or never.
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/common.sh"

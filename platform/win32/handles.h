@@ -23,6 +23,8 @@ struct ClosedBy {
 // A GDI object: a font, brush, pen, bitmap or region.
 template <typename T>
 using GdiObject = ClosedBy<T, &DeleteObject>;
+// A device context of its own (CreateCompatibleDC).
+using MemoryDC = ClosedBy<HDC, &DeleteDC>;
 // A loaded library.
 using Module = ClosedBy<HMODULE, &FreeLibrary>;
 // A kernel object: a process, thread or event.
@@ -52,6 +54,7 @@ struct WindowDC {
 template <typename T>
 using UniqueGdiObject = UniqueHandle<win32_traits::GdiObject<T>>;
 using UniqueWindowDC = UniqueHandle<win32_traits::WindowDC>;
+using UniqueMemoryDC = UniqueHandle<win32_traits::MemoryDC>;
 using UniqueModule = UniqueHandle<win32_traits::Module>;
 using UniqueKernelHandle = UniqueHandle<win32_traits::KernelHandle>;
 using UniqueFileHandle = UniqueHandle<win32_traits::FileHandle>;

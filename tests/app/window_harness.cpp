@@ -1,6 +1,7 @@
 #include "tests/app/window_harness.h"
 
 #include "app/controls.h"
+#include "platform/win32/handles.h"
 
 namespace quib::test {
 
@@ -117,13 +118,12 @@ WindowHarness::CaptionExtent WindowHarness::MeasureCaption(HWND control) {
         flags |= DT_WORDBREAK | DT_EXPANDTABS | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
     }
     const std::u16string text = Text(control);
-    HDC dc = GetDC(control);
+    const quib::platform::UniqueWindowDC dc = quib::platform::ClientDC(control);
     const HGDIOBJ old =
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
     RECT needed = {0, 0, area.right - area.left, 0};
-    DrawTextW(dc, reinterpret_cast<const wchar_t*>(text.c_str()), -1, &needed, flags);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
+    DrawTextW(dc.Get(), reinterpret_cast<const wchar_t*>(text.c_str()), -1, &needed, flags);
+    SelectObject(dc.Get(), old);
     return {{needed.right - needed.left, needed.bottom - needed.top},
             {area.right - area.left, area.bottom - area.top}};
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "platform/win32/handles.h"
 #include "tests/app/window_harness.h"
 
 namespace quib::test {
@@ -210,9 +211,7 @@ TEST(WindowLayout, EveryCaptionShownWholeWithAnyFaceAndDpi) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
-    HDC screen = GetDC(nullptr);
-    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const int systemDpi = GetDeviceCaps(quib::platform::ClientDC(nullptr).Get(), LOGPIXELSY);
 
     for (const Face& face : faces) {
         LOGFONTW lf = metrics.lfMessageFont;
@@ -233,12 +232,11 @@ TEST(WindowLayout, EveryCaptionShownWholeWithAnyFaceAndDpi) {
             LOGFONTW chosen = {};
             GetObjectW(font, sizeof(chosen), &chosen);
             // Never below 7 points, as the font is really drawn.
-            HDC dc = GetDC(h.Window());
-            const HGDIOBJ old = SelectObject(dc, font);
+            const quib::platform::UniqueWindowDC dc = quib::platform::ClientDC(h.Window());
+            const HGDIOBJ old = SelectObject(dc.Get(), font);
             TEXTMETRICW tm = {};
-            GetTextMetricsW(dc, &tm);
-            SelectObject(dc, old);
-            ReleaseDC(h.Window(), dc);
+            GetTextMetricsW(dc.Get(), &tm);
+            SelectObject(dc.Get(), old);
             EXPECT_GE(tm.tmHeight - tm.tmInternalLeading, MulDiv(7, dpi, 72))
                 << chosen.lfFaceName << " " << chosen.lfHeight;
             for (const int id : captioned) {

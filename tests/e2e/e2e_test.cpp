@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "platform/win32/handles.h"
 #include "tests/e2e/demo_driver.h"
 
 namespace quib::e2e {
@@ -33,12 +34,13 @@ class ScriptedHost {
         : script_(DemoDriver::OwnFolder() + name + L".script"),
           log_(DemoDriver::OwnFolder() + name + L".log") {
         DeleteFileW(log_.c_str());
-        const HANDLE file = CreateFileW(script_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const quib::platform::UniqueFileHandle file(CreateFileW(script_.c_str(), GENERIC_WRITE, 0,
+                                                                nullptr, CREATE_ALWAYS,
+                                                                FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            WriteFile(file, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
-            CloseHandle(file);
+        if (file) {
+            WriteFile(file.Get(), script.data(), static_cast<DWORD>(script.size()), &written,
+                      nullptr);
         }
     }
     std::map<std::wstring, std::wstring> Environment() const {
@@ -47,19 +49,18 @@ class ScriptedHost {
     // The calls (">") and callbacks ("<") of the log, without their times.
     std::vector<std::string> Calls() const {
         std::vector<std::string> out;
-        const HANDLE file =
+        const quib::platform::UniqueFileHandle file(
             CreateFileW(log_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
             return out;
         }
         std::string text;
         char chunk[4096];
         DWORD n = 0;
-        while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) {
+        while (ReadFile(file.Get(), chunk, sizeof chunk, &n, nullptr) && n > 0) {
             text.append(chunk, n);
         }
-        CloseHandle(file);
         size_t pos = 0;
         for (size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1) {
             const std::string line = text.substr(pos, end - pos);

@@ -24,14 +24,13 @@ namespace {
 std::optional<HostTable> gHost;
 std::exception_ptr gCallbackFailure;
 
-// A callback's counted string: a negative length counts as 0, and a null
-// pointer is the empty string whatever length comes with it.
-std::u16string DecodeCounted(const char* text, int32_t length) {
-    if (!text || length <= 0) {
-        return std::u16string();
-    }
-    return quib::platform::DecodeSystemCodePage(
-        std::string_view(text, static_cast<size_t>(length)));
+// A callback's counted string, decoded into `out`: a negative length counts
+// as 0, and a null pointer is the empty string whatever length comes with it.
+void DecodeCounted(const char* text, int32_t length, std::u16string& out) {
+    quib::platform::DecodeSystemCodePage(!text || length <= 0
+                                             ? std::string_view()
+                                             : std::string_view(text, static_cast<size_t>(length)),
+                                         out);
 }
 
 // Keeps a failure inside a callback from crossing into the library.
@@ -118,26 +117,34 @@ RequestOutcome RequestLoop(RequestLimits limits, Call call) {
 }  // namespace
 
 void VELLQUIB_CALL StatusCallback(const char* status, int32_t length) noexcept {
-    Guarded([&] { gStatus = DecodeCounted(status, length); });
+    Guarded([&] { DecodeCounted(status, length, gStatus); });
 }
 
 void VELLQUIB_CALL MessageCallback(const char* text1, int32_t length1, int16_t number,
                                    const char* text2, int32_t length2) noexcept {
     Guarded([&] {
-        gMessageText1 = DecodeCounted(text1, length1);
-        gMessageText2 = DecodeCounted(text2, length2);
+        DecodeCounted(text1, length1, gMessageText1);
+        DecodeCounted(text2, length2, gMessageText2);
         gMessageNumber = number;
     });
 }
 
 void VELLQUIB_CALL TextCallback(const char* buffer, int32_t length) noexcept {
     Guarded([&] {
-        gTextBuffer = TrimTextBuffer(DecodeCounted(buffer, length));
+        // Into the previous text's storage: a buffer of many megabytes is not
+        // allocated (and its pages faulted in) afresh on every fetch. Storage
+        // far larger than the new text is given back.
+        DecodeCounted(buffer, length, gTextBuffer);
+        TrimTextBuffer(gTextBuffer);
+        if (gTextBuffer.capacity() > (1u << 20) &&
+            gTextBuffer.capacity() / 4 > gTextBuffer.size()) {
+            gTextBuffer.shrink_to_fit();
+        }
         ++gTextDeliveries;
     });
 }
 
-std::u16string TrimTextBuffer(std::u16string s) {
+void TrimTextBuffer(std::u16string& s) {
     // The host frames its buffer with four characters and a NUL after the text.
     const size_t nul = static_cast<size_t>(
         quib::platform::FindChar(s.data(), s.data() + s.size(), u'\0') - s.data());
@@ -149,7 +156,6 @@ std::u16string TrimTextBuffer(std::u16string s) {
         end -= 2;
     }
     s.resize(end);
-    return s;
 }
 
 void RethrowCallbackFailure() {

@@ -49,10 +49,10 @@ void VELLQUIB_CALL MessageCallback(const char* text1, int32_t length1, int16_t n
                                    const char* text2, int32_t length2) noexcept;
 void VELLQUIB_CALL TextCallback(const char* buffer, int32_t length) noexcept;
 
-// The trimming TextCallback applies to a decoded buffer: cut before the four
-// characters that precede the first NUL (when that NUL stands after position
-// 5), then drop every trailing CR LF.
-std::u16string TrimTextBuffer(std::u16string s);
+// The trimming TextCallback applies to a decoded buffer, in place: cut before
+// the four characters that precede the first NUL (when that NUL stands after
+// position 5), then drop every trailing CR LF.
+void TrimTextBuffer(std::u16string& s);
 
 // Raises, once, a failure that arose inside a callback.
 void RethrowCallbackFailure();

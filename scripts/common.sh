@@ -44,14 +44,15 @@ quib_prepare() {
     fi
 }
 
-# quib_build BUILD_DIR TARGET...: configures the win32 preset in BUILD_DIR and
+# quib_build BUILD_DIR TARGET...: configures the Windows preset the scripts run
+# (quib_windows_preset) in BUILD_DIR and
 # builds the targets. Quiet when it works; when it does not, the output of the
 # failing step: CMake's messages, or the compiler's with the failing target
 # (ninja's FAILED: line), without ninja's progress lines.
 quib_build() {
     local build=$1 log
     shift
-    if ! log=$(cmake --preset win32 -B "$build" 2>&1) ||
+    if ! log=$(cmake --preset "$(quib_windows_preset)" -B "$build" 2>&1) ||
         ! log=$(cmake --build "$build" --target "$@" 2>&1); then
         printf '%s\n' "$log" | grep -v '^\[[0-9]*/[0-9]*\] ' >&2
         echo "$(basename "$quib_self"): the build failed" >&2

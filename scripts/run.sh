@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds QuibDemo for 32-bit Windows and runs it under Wine, with the stand-in
-# host library vellquib.dll beside it.
+# host library vellquib.dll beside it. Where 32-bit code runs only emulated,
+# it builds and runs the same sources for 64-bit Windows instead.
 #
 #   scripts/run.sh [screenshot.png]
 #
@@ -17,7 +18,9 @@
 #                         waits for the text, picks the first avatar listed,
 #                         chooses "ESP" and types a line to it, unsent, so
 #                         that the screenshot shows a fetched conversation
-#   QUIB_RUN_BUILD_DIR    the build folder (default build/win32 in the tree)
+#   QUIB_RUN_BUILD_DIR    the build folder (default build/win32 or build/win64
+#                         in the tree)
+#   QUIB_WINDOWS          win32 or win64: the build to run (scripts/wine-env.sh)
 #   QUIB_WINE=0           build only; start nothing under Wine
 set -euo pipefail
 # shellcheck source=scripts/common.sh
@@ -26,7 +29,7 @@ set -euo pipefail
 if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
     quib_prepare "$@"
 
-    build=$quib_root/build/win32
+    build=$quib_root/build/$(quib_windows_preset)
     if [ -n "${QUIB_RUN_BUILD_DIR:-}" ]; then
         build=$(quib_user_path "$QUIB_RUN_BUILD_DIR")
     fi
@@ -45,8 +48,7 @@ if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
     if [ -n "${DISPLAY:-}" ] && [ -z "${QUIB_RUN_HEADLESS:-}" ]; then
         # The demo's own prefix: the tests' run never ends its Wine services.
         export WINEPREFIX="$build/wineprefix-demo"
-        scripts/wine-prefix.sh "$WINEPREFIX"
-        exec wine "$build/bin/QuibDemo.exe"
+        exec "$build/wine-run.sh" "$build/bin/QuibDemo.exe"
     fi
 
     QUIB_RUN_IN_XVFB=1 QUIB_FORCE_XVFB=1 QUIB_RUN_BUILD_DIR=$build \
@@ -56,17 +58,19 @@ fi
 build=$QUIB_RUN_BUILD_DIR
 shot=$1
 bin=$build/bin
+# The build's own Wine loader (the 64-bit one for a 64-bit build).
+wine() { "$build/wine-run.sh" "$@"; }
 
 # Headless: a prefix of its own in which Wine draws the window's title bar
 # itself (there is no window manager to draw it).
 export WINEPREFIX="$build/wineprefix-screenshot"
 # Wine's services of this prefix end with this run's Xvfb server.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-scripts/wine-prefix.sh "$WINEPREFIX"
+wine
 if [ ! -f "$WINEPREFIX/.quib-decorated" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
     wineserver -k >/dev/null 2>&1 || true
-    scripts/wine-prefix.sh "$WINEPREFIX"
+    wine
     touch "$WINEPREFIX/.quib-decorated"
 fi
 
@@ -75,7 +79,7 @@ mkdir -p "$(dirname "$shot")"
 # How long quibctl waits for the window at each step, in ms; a program start
 # under an emulator takes about a minute of its own.
 wait_ms=30000
-if quib_wine_emulated; then
+if quib_wine_emulated && [ "$(quib_windows_preset)" = win32 ]; then
     wait_ms=600000
 fi
 

@@ -67,3 +67,13 @@ if ! runs_i386; then
   fi
   runs_i386 || { echo "setup: 32-bit x86 programs do not run, even with QEMU" >&2; exit 1; }
 fi
+
+# Where 32-bit programs run only emulated, the scripts run the Windows tests
+# and the demo on the 64-bit build of the same sources (quib_windows_preset in
+# scripts/wine-env.sh), which 64-bit Wine runs natively.
+# shellcheck source=scripts/wine-env.sh
+. "$(dirname "$0")/wine-env.sh"
+if [ "$(quib_windows_preset)" = win64 ]; then
+  install g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+    mingw-w64-x86-64-dev wine64
+fi

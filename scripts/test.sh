@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds QuibDemo in both presets and runs every test: natively (with
-# AddressSanitizer and UndefinedBehaviorSanitizer), the fuzzers for a short
-# time, and the Windows build under Wine inside one Xvfb server (where Wine
-# runs only emulated, the Windows build without the tests that need Wine).
+# Builds QuibDemo and runs every test: natively (with AddressSanitizer and
+# UndefinedBehaviorSanitizer), the fuzzers for a short time, and the Windows
+# build under Wine inside one Xvfb server. Where 32-bit code runs only
+# emulated, the 32-bit program is built and packaged, and the Windows tests run
+# on the same sources built for 64-bit Windows.
 #
 # Settings: QUIB_FUZZ_SECONDS, the seconds each fuzz target runs (default 20);
-# QUIB_WINE=1 or 0 runs the Windows tests under Wine always or never.
+# QUIB_WINDOWS=win32 or win64, the Windows build whose tests run under Wine;
+# QUIB_WINE=0 runs no Windows test under Wine.
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/common.sh"
@@ -58,31 +60,36 @@ if [ -x fuzz/run.sh ]; then
     run_step "fuzzers" fuzz/run.sh "${QUIB_FUZZ_SECONDS:-20}"
 fi
 
-# --- win32 under Wine -----------------------------------------------------
-# The tests' own prefix (the one build/win32/wine-run.sh uses); its Wine
+# --- Windows under Wine -------------------------------------------------------
+win=$(quib_windows_preset)
+# The tests' own prefix (the one build/$win/wine-run.sh uses); its Wine
 # services end with this run, and no other prefix's do.
-export WINEPREFIX="$root/build/win32/wineprefix"
+export WINEPREFIX="$root/build/$win/wineprefix"
 
 cleanup() { wineserver -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
-if quib_wine_wanted; then
-    cmake --preset win32 -DQUIB_WINE_TESTS=ON >/dev/null
-    # Prefix and persistent wineserver first, detached from ctest's pipes.
-    run_step "wine prefix" scripts/wine-prefix.sh "$WINEPREFIX"
-    # Test discovery runs the test programs under Wine at build time.
-    run_step "win32 build" cmake --build --preset win32
-    run_step "win32 tests" ctest --preset win32 -j2
-else
-    # Every Windows program is built, the test programs too, and the tests
-    # that need no Wine run.
+if [ "${QUIB_WINE:-}" = 0 ] || [ "$win" != win32 ]; then
+    # The 32-bit program and its test programs are built, and the tests that
+    # need no Wine run: the release package is made and unpacked.
     cmake --preset win32 -DQUIB_WINE_TESTS=OFF >/dev/null
     run_step "win32 build" cmake --build --preset win32
     run_step "win32 tests without Wine" ctest --preset win32
-    echo "=== win32 tests under Wine: skipped"
-    echo "Here 32-bit x86 programs run only under QEMU's emulator, about a minute of" \
-        "processor time per program start; QUIB_WINE=1 runs the Windows tests all the same."
-    summary+=("win32 tests under Wine: skipped (emulated; QUIB_WINE=1 runs them)")
+fi
+if [ "${QUIB_WINE:-}" = 0 ]; then
+    echo "=== Windows tests under Wine: skipped (QUIB_WINE=0)"
+    summary+=("Windows tests under Wine: skipped (QUIB_WINE=0)")
+else
+    if [ "$win" = win64 ]; then
+        echo "Here 32-bit x86 programs run only under QEMU's emulator, about a minute of" \
+            "processor time per program start: the Windows tests run on the 64-bit build."
+    fi
+    cmake --preset "$win" -DQUIB_WINE_TESTS=ON >/dev/null
+    # Prefix and persistent wineserver first, detached from ctest's pipes.
+    run_step "wine prefix" "build/$win/wine-run.sh"
+    # Test discovery runs the test programs under Wine at build time.
+    run_step "$win build" cmake --build --preset "$win"
+    run_step "$win tests" ctest --preset "$win" -j2
 fi
 
 echo

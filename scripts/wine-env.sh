@@ -19,12 +19,13 @@ quib_wine_emulated() {
         [ "$(head -n 1 /proc/sys/fs/binfmt_misc/qemu-i386)" = enabled ]
 }
 
-# Whether the scripts run Windows programs under Wine: QUIB_WINE=1 always,
-# QUIB_WINE=0 never; by default not where Wine runs emulated.
-quib_wine_wanted() {
-    case ${QUIB_WINE:-auto} in
-    1) return 0 ;;
-    0) return 1 ;;
-    *) ! quib_wine_emulated ;;
+# The Windows build the scripts run (a CMake preset): the 32-bit program that
+# users get; where 32-bit code runs only emulated, the same sources built for
+# 64-bit Windows, which Wine's 64-bit loader runs at full speed.
+# QUIB_WINDOWS=win32 or win64 chooses.
+quib_windows_preset() {
+    case ${QUIB_WINDOWS:-auto} in
+    win32 | win64) echo "$QUIB_WINDOWS" ;;
+    *) if quib_wine_emulated; then echo win64; else echo win32; fi ;;
     esac
 }

@@ -15,8 +15,10 @@
 # folder; a prefix made before this gets them on its next use.
 # QUIB_WINE_FONTS=none leaves them out of a new prefix, to see the window as a
 # system without them shows it.
+# QUIB_WINE_LOADER names the Wine loader to use (default: wine).
 set -eu
 prefix=$1
+wine=${QUIB_WINE_LOADER:-wine}
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}"
 mkdir -p "$(dirname "$prefix")"
 
@@ -24,9 +26,9 @@ mkdir -p "$(dirname "$prefix")"
   flock 9
   if [ ! -f "$prefix/.quib-ready" ]; then
     # No Mono or Gecko installers: the tests need neither.
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
     # A crash dialog would hang a headless run.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
+    "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
     wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
     touch "$prefix/.quib-ready"
   fi
@@ -53,6 +55,6 @@ mkdir -p "$(dirname "$prefix")"
   # hold it for as long as they live.
   # Start a persistent server unless one already serves this prefix.
   if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
-    wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$prefix.lock"

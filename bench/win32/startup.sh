@@ -3,13 +3,15 @@
 # window shown and the working set then, each beside a bare Win32 window built
 # the same way, and the size of QuibDemo.exe. Prints markdown table rows.
 #   bench/win32/startup.sh [runs]     (default 15)
-# QUIB_BENCH_BUILD_DIR: the build folder (default build/win32 in the tree).
+# QUIB_BENCH_BUILD_DIR: the build folder (default build/win32, or build/win64
+# where 32-bit code runs only emulated; QUIB_WINDOWS chooses, see
+# scripts/wine-env.sh).
 set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/../../scripts/common.sh"
 if [ -z "${QUIB_IN_XVFB:-}" ]; then
     quib_prepare "$@"
-    build=$quib_root/build/win32
+    build=$quib_root/build/$(quib_windows_preset)
     if [ -n "${QUIB_BENCH_BUILD_DIR:-}" ]; then
         build=$(quib_user_path "$QUIB_BENCH_BUILD_DIR")
     fi
@@ -21,5 +23,6 @@ build=$QUIB_BENCH_BUILD_DIR
 # A prefix of its own, whose Wine services live and end with this Xvfb server.
 export WINEPREFIX="$build/wineprefix-bench"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-scripts/wine-prefix.sh "$WINEPREFIX"
-wine "$build/bin/quibctl.exe" startup "${1:-15}"
+"$build/wine-run.sh"
+echo "startup: the $(quib_windows_preset) build in $build" >&2
+"$build/wine-run.sh" "$build/bin/quibctl.exe" startup "${1:-15}"

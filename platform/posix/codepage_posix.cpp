@@ -43,13 +43,10 @@ bool IsAscii(std::string_view bytes) {
     return true;
 }
 
-}  // namespace
-
-std::u16string DecodeSystemCodePage(std::string_view bytes) {
-    std::u16string out;
+void DecodeInto(std::string_view bytes, std::u16string& out) {
     if (IsAscii(bytes)) {
         out.assign(bytes.begin(), bytes.end());
-        return out;
+        return;
     }
     Iconv conv("UTF-16LE", Charset());
     if (!conv.ok()) {
@@ -57,7 +54,7 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
             out.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c)
                                                                : u'\uFFFD');
         }
-        return out;
+        return;
     }
     // The units go straight into the result. One unit a byte is enough for
     // UTF-8 and every single-byte charset; the result grows for the others.
@@ -90,7 +87,24 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
         }
     }
     out.resize(used / 2);
+}
+
+}  // namespace
+
+std::u16string DecodeSystemCodePage(std::string_view bytes) {
+    std::u16string out;
+    DecodeSystemCodePage(bytes, out);
     return out;
+}
+
+void DecodeSystemCodePage(std::string_view bytes, std::u16string& out) {
+    out.clear();
+    try {
+        DecodeInto(bytes, out);
+    } catch (...) {
+        out.clear();  // no half-decoded text
+        throw;
+    }
 }
 
 std::string EncodeSystemCodePage(std::u16string_view text) {

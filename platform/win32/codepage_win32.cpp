@@ -96,13 +96,19 @@ void DecodeByTable(const ByteTable& table, std::string_view bytes, char16_t* out
 
 std::u16string DecodeSystemCodePage(std::string_view bytes) {
     std::u16string out;
+    DecodeSystemCodePage(bytes, out);
+    return out;
+}
+
+void DecodeSystemCodePage(std::string_view bytes, std::u16string& out) {
+    out.clear();
     if (bytes.empty()) {
-        return out;
+        return;
     }
     out.resize(bytes.size());  // one byte never yields more than one UTF-16 unit here
     if (const ByteTable& table = SystemByteTable(); table.usable) {
         DecodeByTable(table, bytes, out.data());
-        return out;
+        return;
     }
     size_t written = 0;
     size_t begin = 0;
@@ -125,7 +131,6 @@ std::u16string DecodeSystemCodePage(std::string_view bytes) {
         begin = end;
     }
     out.resize(written);
-    return out;
 }
 
 std::string EncodeSystemCodePage(std::u16string_view text) {

@@ -84,8 +84,12 @@ void WindowHarness::TypeText(const std::u16string& text) {
 }
 
 void WindowHarness::PressAccessKey(wchar_t key) {
-    // Alt held: bit 29 of lParam.
-    PostMessageW(GetFocus(), WM_SYSCHAR, key, 1 | (1u << 29));
+    // Alt held: bit 29 of lParam. To the control with the focus, as the system
+    // sends it; to the window itself when it is not the active one (when tests
+    // run side by side, another test program's window may be), so that this
+    // thread has no focus.
+    const HWND focus = GetFocus();
+    PostMessageW(focus ? focus : Window(), WM_SYSCHAR, key, 1 | (1u << 29));
     Pump();
 }
 

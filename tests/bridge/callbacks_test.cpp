@@ -99,6 +99,17 @@ TEST_F(Callbacks, TextBufferTrimming) {
     }
 }
 
+TEST_F(Callbacks, ALargeTextsStorageIsKeptForTheNextAndGivenBackForASmallOne) {
+    Text(std::string(4u << 20, 'a'));
+    const char16_t* storage = gTextBuffer.data();
+    Text(std::string(3u << 20, 'b'));
+    EXPECT_EQ(gTextBuffer.data(), storage);
+    EXPECT_EQ(gTextBuffer, std::u16string(3u << 20, u'b'));
+    Text("tiny");
+    EXPECT_EQ(gTextBuffer, u"tiny");
+    EXPECT_LT(gTextBuffer.capacity(), 1u << 20);
+}
+
 TEST_F(Callbacks, EveryStatusTextIsDefined) {
     ASSERT_EQ(kStatusTexts.size(), 19u);
     EXPECT_EQ(kStatusTexts.front(), u"-1");

@@ -32,8 +32,8 @@ TEST(World, FramedBufferTrimsToExactlyTheLines) {
     EXPECT_EQ(framed.back(), '\0');
     EXPECT_EQ(framed.substr(framed.size() - 5, 4), "0010");
     // The program's own trimming gives back the lines and nothing else.
-    const std::u16string trimmed =
-        modQUIB::TrimTextBuffer(quib::platform::DecodeSystemCodePage(framed));
+    std::u16string trimmed = quib::platform::DecodeSystemCodePage(framed);
+    modQUIB::TrimTextBuffer(trimmed);
     EXPECT_EQ(trimmed, quib::platform::DecodeSystemCodePage(expected));
 }
 

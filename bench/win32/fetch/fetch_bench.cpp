@@ -185,8 +185,8 @@ void MeasureFetch(frmDemo& window, size_t bytes, const char* label, int rounds) 
     gHost.deliver = true;
     gHost.buffer = Generate(bytes);
     // What the window will show: decoded, trimmed, NULs made visible.
-    const std::u16string text =
-        modQUIB::TrimTextBuffer(quib::platform::DecodeSystemCodePage(gHost.buffer));
+    std::u16string text = quib::platform::DecodeSystemCodePage(gHost.buffer);
+    modQUIB::TrimTextBuffer(text);
     const std::u16string shown = quib::app::VisibleText(text);
     std::vector<std::u16string> names;
     for (int i = 0; i < kSpeakers; ++i) {
@@ -216,22 +216,38 @@ void MeasureFetch(frmDemo& window, size_t bytes, const char* label, int rounds) 
             std::exit(2);
         }
         const double bareAfter = BareEditSeconds(window.txtVellText, shown);
+        // Every round on standard error; the table takes the median.
+        std::fprintf(stderr,
+                     "%s round %d: whole %.3f s, request %.4f s, NULs %.4f s, edit control "
+                     "%.3f s, list %.4f s\n",
+                     label, round + 1, whole, t.requestSeconds, t.visibleSeconds, t.editSeconds,
+                     t.listSeconds);
         results.push_back({whole, (bareBefore + bareAfter) / 2, t});
     }
+    // The program's own share: everything but the edit control taking the text.
+    // The first fetch decodes into memory the process has not touched yet,
+    // whose pages the system first has to provide; later fetches reuse it.
+    auto ownShare = [](const Round& x) { return x.whole - x.t.editSeconds; };
+    const double ownFirst = ownShare(results.front());
+    std::vector<double> repeats;
+    for (size_t i = 1; i < results.size(); ++i) {
+        repeats.push_back(ownShare(results[i]));
+    }
+    std::sort(repeats.begin(), repeats.end());
+    const double own = repeats.empty() ? ownFirst : repeats[(repeats.size() - 1) / 2];
     std::sort(results.begin(), results.end(),
               [](const Round& a, const Round& b) { return a.whole / a.bare < b.whole / b.bare; });
     const Round& r = results[results.size() / 2];
     const double bareList = BareListSeconds(window.lstAvatars, names);
-    // The program's own share: everything but the edit control taking the text.
-    const double own = r.whole - r.t.editSeconds;
     std::printf(
         "| Fetch of %s (%zu bytes, %d speakers), click to filled list, median of %d | %.2f s; "
         "txtVellText taking the text %.2f s (%.1f%%), lstAvatars filled with the scan %.3f s "
         "(%.1f%%), request with decode and trim %.3f s, NULs made visible %.3f s; own share "
-        "%.3f s; bare edit control %.2f s; ratio whole/bare %.3f, (bare + own)/bare %.3f |\n",
+        "%.3f s (median of the fetches after the first; the first: %.3f s); bare edit control "
+        "%.2f s; ratio whole/bare %.3f, (bare + own)/bare %.3f |\n",
         label, gHost.buffer.size(), kSpeakers, rounds, r.whole, r.t.editSeconds,
         100.0 * r.t.editSeconds / r.whole, r.t.listSeconds, 100.0 * r.t.listSeconds / r.whole,
-        r.t.requestSeconds, r.t.visibleSeconds, own, r.bare, r.whole / r.bare,
+        r.t.requestSeconds, r.t.visibleSeconds, own, ownFirst, r.bare, r.whole / r.bare,
         (r.bare + own) / r.bare);
     std::printf("| Bare list box taking the %d names (redraw off) | %.4f s |\n", kSpeakers,
                 bareList);
@@ -306,9 +322,9 @@ int main(int argc, char** argv) {
     Pump();
 
     std::printf("| What | Figure |\n| --- | --- |\n");
-    MeasureFetch(window, 1u << 20, "1 MiB", 3);
+    MeasureFetch(window, 1u << 20, "1 MiB", 5);
     if (large) {
-        MeasureFetch(window, 16u << 20, "16 MiB", 3);
+        MeasureFetch(window, 16u << 20, "16 MiB", 4);
     }
     MeasureWaitCpu(window);
     if (notices != 1) {

@@ -1,5 +1,6 @@
-// The identity of the built QuibDemo.exe, read back from the file: a PE32
-// i386 GUI program with its version information, icon and manifest.
+// The identity of the built QuibDemo.exe, read back from the file: a GUI
+// program of the build's machine (i386 for the shipped 32-bit build), with its
+// version information, icon and manifest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ class ResourceFile {
     quib::platform::UniqueModule module_;
 };
 
-TEST(ProgramIdentity, PE32ForTheWindowsGuiOnI386) {
+TEST(ProgramIdentity, WindowsGuiProgramForTheBuildsMachine) {
     const quib::platform::UniqueFileHandle file(CreateFileW(
         ProgramPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file) << "QuibDemo.exe is built beside the tests";

@@ -45,10 +45,10 @@ quib_prepare() {
 }
 
 # quib_build BUILD_DIR TARGET...: configures the Windows preset the scripts run
-# (quib_windows_preset) in BUILD_DIR and
-# builds the targets. Quiet when it works; when it does not, the output of the
-# failing step: CMake's messages, or the compiler's with the failing target
-# (ninja's FAILED: line), without ninja's progress lines.
+# (quib_windows_preset) in BUILD_DIR and builds the targets. Quiet when it
+# works; when it does not, the output of the failing step: CMake's messages, or
+# the compiler's with the failing target (ninja's FAILED: line), without
+# ninja's progress lines.
 quib_build() {
     local build=$1 log
     shift

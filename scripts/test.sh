@@ -90,10 +90,10 @@ else
     # Test discovery runs the test programs under Wine at build time.
     run_step "$win build" cmake --build --preset "$win"
     # Now and then a test program under Wine does not end although its test
-    # has passed and printed its result (seen four times with the 64-bit
-    # loader, each within minutes of the prefix being made; in every run from
-    # a fresh clone one test of the stand-in library): a test that times out
-    # runs once more, and ctest's output shows it.
+    # has passed and printed its result (seen five times with the 64-bit
+    # loader, each within minutes of the prefix being made; in every run on a
+    # new prefix one test of the stand-in library): a test that times out runs
+    # once more, and ctest's output shows it.
     run_step "$win tests" ctest --preset "$win" -j2 --repeat after-timeout:2
 fi
 

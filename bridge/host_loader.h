@@ -8,15 +8,31 @@
 
 namespace modQUIB {
 
+// How the loader is asked for the library. A loader without the search flags
+// (Windows 7 without its loader update) rejects them; `Rejected` takes the
+// path of such a system on any system.
+enum class SearchFlags {
+    Try,       // the flags first, the full path where they are rejected
+    Rejected,  // as if the loader rejected the flags
+};
+
+// Restricts where the process loads libraries from to the program's folder
+// and the system's (SetDefaultDllDirectories), where the system offers that;
+// elsewhere it takes the current folder out of the search. Called at start,
+// before anything else is loaded.
+void RestrictDllSearch();
+
 // Owns the loaded library; the table stays valid while this object lives.
 class HostLibrary {
   public:
     // Loads fileName from the folder of the running program (and the system
     // folder), never from the current folder or PATH, so that a DLL planted
-    // elsewhere is not picked up. A missing file is error 53, a missing export
-    // of the six operations error 453; both name the file, the export and the
-    // system's reason.
-    static std::unique_ptr<HostLibrary> Load(const std::u16string& fileName = u"vellquib.dll");
+    // elsewhere is not picked up. Where the loader rejects the search flags,
+    // the file is loaded by its full path in the program's folder. A missing
+    // file is error 53, a missing export of the six operations error 453;
+    // both name the file, the export and the system's reason.
+    static std::unique_ptr<HostLibrary> Load(const std::u16string& fileName = u"vellquib.dll",
+                                             SearchFlags flags = SearchFlags::Try);
 
     ~HostLibrary();
     HostLibrary(const HostLibrary&) = delete;

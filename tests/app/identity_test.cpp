@@ -160,7 +160,14 @@ TEST(ProgramIdentity, ManifestAsksForCommonControls6AndDpiAwareness) {
     EXPECT_NE(manifest.find("name=\"QuibDemo\" version=\"1.0.0.18\""), std::string::npos);
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
-    EXPECT_NE(manifest.find("<dpiAware>true</dpiAware>"), std::string::npos);
+    // Per monitor, version 2, with what older systems understand beside it,
+    // each in the namespace its system reads.
+    EXPECT_NE(manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/"
+                            "WindowsSettings\">true/pm</dpiAware>"),
+              std::string::npos);
+    EXPECT_NE(manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                            "WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>"),
+              std::string::npos);
     // This test program carries the same manifest, and the system honours it.
     EXPECT_TRUE(IsProcessDPIAware());
 }

@@ -57,36 +57,98 @@ TEST(HostLoader, MissingExportIsErrorFourFiftyThreeNamingTheExport) {
     }
 }
 
-TEST(HostLoader, ALibraryInTheCurrentFolderOrOnPathIsNotLoaded) {
-    wchar_t temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring dir = std::wstring(temp) + L"quib_loader_plant";
-    CreateDirectoryW(dir.c_str(), nullptr);
+// The folder of this test program, with its final separator.
+std::wstring ProgramFolder() {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring good(self);
-    good = good.substr(0, good.find_last_of(L"\\/") + 1) + L"quib_testhost_good.dll";
-    const std::wstring planted = dir + L"\\quib_planted.dll";
-    ASSERT_TRUE(CopyFileW(good.c_str(), planted.c_str(), FALSE));
+    const std::wstring path(self);
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
 
-    wchar_t oldDir[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, oldDir);
-    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
-    const std::wstring oldPath = _wgetenv(L"PATH") ? _wgetenv(L"PATH") : L"";
-    SetEnvironmentVariableW(L"PATH", (dir + L";" + oldPath).c_str());
-
-    bool loaded = true;
-    try {
-        HostLibrary::Load(u"quib_planted.dll");
-    } catch (const quib::NumberedError& e) {
-        loaded = false;
-        EXPECT_EQ(e.Number(), quib::kErrFileNotFound);
+// A good host library planted as quib_planted.dll in a folder of its own,
+// which is the current folder and the first on PATH while this lives.
+class PlantedLibrary {
+  public:
+    PlantedLibrary() {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        dir_ = std::wstring(temp) + L"quib_loader_plant";
+        CreateDirectoryW(dir_.c_str(), nullptr);
+        planted_ = dir_ + L"\\quib_planted.dll";
+        copied_ = CopyFileW((ProgramFolder() + L"quib_testhost_good.dll").c_str(), planted_.c_str(),
+                            FALSE) != FALSE;
+        GetCurrentDirectoryW(MAX_PATH, oldDir_);
+        entered_ = SetCurrentDirectoryW(dir_.c_str()) != FALSE;
+        oldPath_ = _wgetenv(L"PATH") ? _wgetenv(L"PATH") : L"";
+        SetEnvironmentVariableW(L"PATH", (dir_ + L";" + oldPath_).c_str());
     }
-    SetEnvironmentVariableW(L"PATH", oldPath.c_str());
-    SetCurrentDirectoryW(oldDir);
-    DeleteFileW(planted.c_str());
-    RemoveDirectoryW(dir.c_str());
-    EXPECT_FALSE(loaded) << "a DLL outside the program's folder was loaded";
+    ~PlantedLibrary() {
+        SetEnvironmentVariableW(L"PATH", oldPath_.c_str());
+        SetCurrentDirectoryW(oldDir_);
+        DeleteFileW(planted_.c_str());
+        RemoveDirectoryW(dir_.c_str());
+    }
+    PlantedLibrary(const PlantedLibrary&) = delete;
+    PlantedLibrary& operator=(const PlantedLibrary&) = delete;
+    bool Ready() const { return copied_ && entered_; }
+
+  private:
+    std::wstring dir_;
+    std::wstring planted_;
+    std::wstring oldPath_;
+    wchar_t oldDir_[MAX_PATH] = {};
+    bool copied_ = false;
+    bool entered_ = false;
+};
+
+// On both ways of loading: with the search flags, and by full path where the
+// loader rejects them.
+TEST(HostLoader, ALibraryInTheCurrentFolderOrOnPathIsNotLoaded) {
+    const PlantedLibrary plant;
+    ASSERT_TRUE(plant.Ready());
+    for (const SearchFlags flags : {SearchFlags::Try, SearchFlags::Rejected}) {
+        SCOPED_TRACE(flags == SearchFlags::Try ? "search flags" : "full path");
+        bool loaded = true;
+        try {
+            HostLibrary::Load(u"quib_planted.dll", flags);
+        } catch (const quib::NumberedError& e) {
+            loaded = false;
+            EXPECT_EQ(e.Number(), quib::kErrFileNotFound);
+            EXPECT_TRUE(Contains(ErrorText(e), u"quib_planted.dll"));
+        }
+        EXPECT_FALSE(loaded) << "a DLL outside the program's folder was loaded";
+    }
+    // Restricted at start, the process's plain loads pass the current folder
+    // and PATH by too.
+    const HMODULE reached = LoadLibraryW(L"quib_planted.dll");
+    ASSERT_NE(reached, nullptr) << "the plant is out of a plain load's reach";
+    FreeLibrary(reached);
+    RestrictDllSearch();
+    const HMODULE restricted = LoadLibraryW(L"quib_planted.dll");
+    EXPECT_EQ(restricted, nullptr);
+    if (restricted) {
+        FreeLibrary(restricted);
+    }
+}
+
+TEST(HostLoader, WhereTheSearchFlagsAreRejectedTheLibraryIsLoadedByItsFullPath) {
+    {
+        const auto lib = HostLibrary::Load(u"quib_testhost_good.dll", SearchFlags::Rejected);
+        const HostTable& t = lib->Table();
+        ASSERT_TRUE(t.InitDDE && t.KillDDE && t.QuibRegister && t.QuibUnregister &&
+                    t.QuibCommunicate && t.QuibGetAllText);
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(GetModuleHandleW(L"quib_testhost_good.dll"), path, MAX_PATH);
+        EXPECT_EQ(lstrcmpiW(path, (ProgramFolder() + L"quib_testhost_good.dll").c_str()), 0)
+            << path;
+    }
+    try {
+        HostLibrary::Load(u"quib_absent.dll", SearchFlags::Rejected);
+        FAIL();
+    } catch (const quib::NumberedError& e) {
+        EXPECT_EQ(e.Number(), quib::kErrFileNotFound);
+        EXPECT_TRUE(Contains(ErrorText(e), u"quib_absent.dll"));
+    }
 }
 
 }  // namespace

@@ -131,8 +131,11 @@ void ChangeDpi(WindowHarness& h, int from, int to) {
     const RECT suggested = {was.left + 40, was.top + 30,
                             was.left + 40 + MulDiv(was.right - was.left, to, from),
                             was.top + 30 + MulDiv(was.bottom - was.top, to, from)};
+    EXPECT_TRUE(h.SaveShot(L"dpi-" + std::to_wstring(from) + L".bmp"));
     SendMessageW(w, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
     h.Pump();
+    EXPECT_TRUE(
+        h.SaveShot(L"dpi-" + std::to_wstring(from) + L"-to-" + std::to_wstring(to) + L".bmp"));
 
     RECT now;
     GetWindowRect(w, &now);

@@ -8,13 +8,11 @@
 
 namespace modQUIB {
 
-// How the loader is asked for the library. A loader without the search flags
-// (Windows 7 without its loader update) rejects them; `Rejected` takes the
-// path of such a system on any system.
-enum class SearchFlags {
-    Try,       // the flags first, the full path where they are rejected
-    Rejected,  // as if the loader rejected the flags
-};
+// The system's call that loads a library: LoadLibraryExW(path, nullptr,
+// flags), giving the module, or nullptr with the reason in GetLastError().
+// Tests put another in its place to be a system whose loader rejects the
+// search flags (Windows 7 without its loader update).
+using LoadLibraryCall = void* (*)(const wchar_t* path, unsigned long flags);
 
 // Restricts where the process loads libraries from to the program's folder
 // and the system's (SetDefaultDllDirectories), where the system offers that;
@@ -32,7 +30,7 @@ class HostLibrary {
     // file is error 53, a missing export of the six operations error 453;
     // both name the file, the export and the system's reason.
     static std::unique_ptr<HostLibrary> Load(const std::u16string& fileName = u"vellquib.dll",
-                                             SearchFlags flags = SearchFlags::Try);
+                                             LoadLibraryCall load = nullptr);
 
     ~HostLibrary();
     HostLibrary(const HostLibrary&) = delete;

@@ -77,17 +77,21 @@ std::wstring SystemFolder() {
     return path + L"\\";
 }
 
+void* SystemLoadLibrary(const wchar_t* path, unsigned long flags) {
+    return LoadLibraryExW(path, nullptr, flags);
+}
+
 // The library from the program's folder, else from the system's; nullptr with
 // the system's reason in GetLastError().
-HMODULE LoadBesideProgram(const std::u16string& fileName, SearchFlags flags) {
+HMODULE LoadBesideProgram(const std::u16string& fileName, LoadLibraryCall load) {
+    const auto call = [load](const std::wstring& path, DWORD flags) {
+        return static_cast<HMODULE>(load(path.c_str(), flags));
+    };
     const std::wstring name(fileName.begin(), fileName.end());
-    if (flags == SearchFlags::Try) {
-        const HMODULE module =
-            LoadLibraryExW(name.c_str(), nullptr,
-                           LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (module || GetLastError() != ERROR_INVALID_PARAMETER) {
-            return module;
-        }
+    const HMODULE module =
+        call(name, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER) {
+        return module;
     }
     // A loader without the search flags. A full path is loaded from exactly
     // there, and with the altered search path the library's own imports are
@@ -96,17 +100,16 @@ HMODULE LoadBesideProgram(const std::u16string& fileName, SearchFlags flags) {
     if (folder.empty()) {
         return nullptr;
     }
-    const HMODULE module =
-        LoadLibraryExW((folder + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (module || GetLastError() != ERROR_MOD_NOT_FOUND) {
-        return module;  // a library that is there but fails keeps its own reason
+    const HMODULE beside = call(folder + name, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (beside || GetLastError() != ERROR_MOD_NOT_FOUND) {
+        return beside;  // a library that is there but fails keeps its own reason
     }
     const std::wstring system = SystemFolder();
     if (system.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    return LoadLibraryExW((system + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return call(system + name, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 }  // namespace
@@ -128,8 +131,10 @@ void RestrictDllSearch() {
 
 HostLibrary::HostLibrary(std::unique_ptr<Module> module) : module_(std::move(module)) {}
 
-std::unique_ptr<HostLibrary> HostLibrary::Load(const std::u16string& fileName, SearchFlags flags) {
-    quib::platform::UniqueModule module(LoadBesideProgram(fileName, flags));
+std::unique_ptr<HostLibrary> HostLibrary::Load(const std::u16string& fileName,
+                                               LoadLibraryCall load) {
+    quib::platform::UniqueModule module(
+        LoadBesideProgram(fileName, load ? load : &SystemLoadLibrary));
     if (!module) {
         const DWORD code = GetLastError();
         std::u16string reason = SystemReason(code);

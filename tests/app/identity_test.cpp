@@ -168,8 +168,20 @@ TEST(ProgramIdentity, ManifestAsksForCommonControls6AndDpiAwareness) {
     EXPECT_NE(manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/"
                             "WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>"),
               std::string::npos);
-    // This test program carries the same manifest, and the system honours it.
+    // This test program carries the same manifest, and the system honours it:
+    // per monitor, where it knows of that (Wine has no version 2 to tell).
     EXPECT_TRUE(IsProcessDPIAware());
+    using ContextProc = void*(WINAPI*)();
+    using AwarenessProc = int(WINAPI*)(void*);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto context = reinterpret_cast<ContextProc>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+    const auto awareness = reinterpret_cast<AwarenessProc>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+    if (context && awareness) {
+        constexpr int kPerMonitorAware = 2;  // DPI_AWARENESS_PER_MONITOR_AWARE
+        EXPECT_EQ(awareness(context()), kPerMonitorAware);
+    }
 }
 
 }  // namespace

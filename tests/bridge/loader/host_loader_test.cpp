@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "bridge/host_loader.h"
 #include "bridge/modQUIB.h"
@@ -101,16 +102,36 @@ class PlantedLibrary {
     bool entered_ = false;
 };
 
+// The system's loader, every call recorded; with rejectSearchFlags, as a
+// loader without the search flags it rejects them.
+struct LoadCall {
+    std::wstring path;
+    unsigned long flags;
+    bool operator==(const LoadCall&) const = default;
+};
+std::vector<LoadCall> gLoadCalls;
+bool gRejectSearchFlags = false;
+void* RecordingLoad(const wchar_t* path, unsigned long flags) {
+    gLoadCalls.push_back({path, flags});
+    constexpr unsigned long kSearchFlags = 0x1F00;  // LOAD_LIBRARY_SEARCH_*
+    if (gRejectSearchFlags && (flags & kSearchFlags)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return LoadLibraryExW(path, nullptr, flags);
+}
+
 // On both ways of loading: with the search flags, and by full path where the
 // loader rejects them.
 TEST(HostLoader, ALibraryInTheCurrentFolderOrOnPathIsNotLoaded) {
     const PlantedLibrary plant;
     ASSERT_TRUE(plant.Ready());
-    for (const SearchFlags flags : {SearchFlags::Try, SearchFlags::Rejected}) {
-        SCOPED_TRACE(flags == SearchFlags::Try ? "search flags" : "full path");
+    for (const bool rejecting : {false, true}) {
+        SCOPED_TRACE(rejecting ? "full path" : "search flags");
+        gRejectSearchFlags = rejecting;
         bool loaded = true;
         try {
-            HostLibrary::Load(u"quib_planted.dll", flags);
+            HostLibrary::Load(u"quib_planted.dll", &RecordingLoad);
         } catch (const quib::NumberedError& e) {
             loaded = false;
             EXPECT_EQ(e.Number(), quib::kErrFileNotFound);
@@ -132,22 +153,37 @@ TEST(HostLoader, ALibraryInTheCurrentFolderOrOnPathIsNotLoaded) {
 }
 
 TEST(HostLoader, WhereTheSearchFlagsAreRejectedTheLibraryIsLoadedByItsFullPath) {
+    const unsigned long searchFlags =
+        LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+    const std::wstring beside = ProgramFolder() + L"quib_testhost_good.dll";
+    gRejectSearchFlags = true;
+    gLoadCalls.clear();
     {
-        const auto lib = HostLibrary::Load(u"quib_testhost_good.dll", SearchFlags::Rejected);
+        const auto lib = HostLibrary::Load(u"quib_testhost_good.dll", &RecordingLoad);
         const HostTable& t = lib->Table();
         ASSERT_TRUE(t.InitDDE && t.KillDDE && t.QuibRegister && t.QuibUnregister &&
                     t.QuibCommunicate && t.QuibGetAllText);
         wchar_t path[MAX_PATH] = {};
         GetModuleFileNameW(GetModuleHandleW(L"quib_testhost_good.dll"), path, MAX_PATH);
-        EXPECT_EQ(lstrcmpiW(path, (ProgramFolder() + L"quib_testhost_good.dll").c_str()), 0)
-            << path;
+        EXPECT_EQ(lstrcmpiW(path, beside.c_str()), 0) << path;
     }
-    try {
-        HostLibrary::Load(u"quib_absent.dll", SearchFlags::Rejected);
-        FAIL();
-    } catch (const quib::NumberedError& e) {
-        EXPECT_EQ(e.Number(), quib::kErrFileNotFound);
-        EXPECT_TRUE(Contains(ErrorText(e), u"quib_absent.dll"));
+    EXPECT_EQ(gLoadCalls, (std::vector<LoadCall>{{L"quib_testhost_good.dll", searchFlags},
+                                                 {beside, LOAD_WITH_ALTERED_SEARCH_PATH}}));
+
+    // A missing library is looked for in the program's folder and the system's,
+    // then reported; a loader that takes the flags is asked once.
+    for (const bool rejecting : {true, false}) {
+        SCOPED_TRACE(rejecting ? "full path" : "search flags");
+        gRejectSearchFlags = rejecting;
+        gLoadCalls.clear();
+        try {
+            HostLibrary::Load(u"quib_absent.dll", &RecordingLoad);
+            FAIL();
+        } catch (const quib::NumberedError& e) {
+            EXPECT_EQ(e.Number(), quib::kErrFileNotFound);
+            EXPECT_TRUE(Contains(ErrorText(e), u"quib_absent.dll"));
+        }
+        EXPECT_EQ(gLoadCalls.size(), rejecting ? 3u : 1u);
     }
 }
 

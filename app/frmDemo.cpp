@@ -450,6 +450,11 @@ void frmDemo::Form_Unload() {
 
 void frmDemo::Form_DpiChanged(int dpi, const RECT& suggested) {
     dpi_ = dpi;
+    if (!fraInfo) {
+        // Sized at start, before it has controls: they are made at this DPI.
+        FitWindow(&suggested);
+        return;
+    }
     // The controls take the new font before the old one is freed.
     quib::platform::UniqueGdiObject<HFONT> font = ControlFont(options_.messageFont, dpi_);
     for (const ControlSpec& c : kControls) {
@@ -718,7 +723,11 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             // Both halves carry the same DPI; the rectangle is where the
             // system wants the window at it.
-            Guard([&] { Form_DpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam)); });
+            if (lParam) {
+                Guard([&] {
+                    Form_DpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+                });
+            }
             return 0;
         case WM_DESTROY:
             destroying_ = true;

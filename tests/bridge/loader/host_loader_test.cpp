@@ -102,7 +102,7 @@ class PlantedLibrary {
     bool entered_ = false;
 };
 
-// The system's loader, every call recorded; with rejectSearchFlags, as a
+// The system's loader, every call recorded; with gRejectSearchFlags, as a
 // loader without the search flags it rejects them.
 struct LoadCall {
     std::wstring path;

@@ -51,19 +51,11 @@ void Resolve(HMODULE module, const std::u16string& fileName, const char* name, P
 // The full path of the running program's folder, with its final separator;
 // empty when the system cannot tell it.
 std::wstring ProgramFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) {
-            return std::wstring();
-        }
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
+    const std::u16string program = quib::platform::ExecutablePath();
+    std::wstring path(program.begin(), program.end());
+    if (!path.empty()) {
+        path.erase(path.find_last_of(L"\\/") + 1);
     }
-    path.erase(path.find_last_of(L"\\/") + 1);
     return path;
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -28,6 +29,10 @@ constexpr int kTwipsPerInch = 1440;
 
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = 0;
+
+// WM_GETDPISCALEDSIZE, sent from Windows 10 1703 on; the headers for Windows 7
+// do not name it.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
 
 // The information text, in the five pieces it is made of.
 constexpr std::u16string_view kInfoPieces[] = {
@@ -205,6 +210,90 @@ int SystemDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
+int PixelsAt(int twips, int dpi) {
+    return MulDiv(twips, dpi, kTwipsPerInch);
+}
+
+// A function of user32.dll that older Windows lack; nullptr there.
+template <typename Proc>
+Proc OptionalUserProc(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 ? reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+                  : nullptr;
+}
+
+// The DPI that Windows gives a window on its monitor; the system's where
+// Windows has no DPI of a window's own (before Windows 10).
+int WindowDpi(HWND hwnd) {
+    using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = OptionalUserProc<GetDpiForWindowProc>("GetDpiForWindow");
+    const UINT dpi = getDpiForWindow ? getDpiForWindow(hwnd) : 0;
+    return dpi > 0 ? static_cast<int>(dpi) : SystemDpi();
+}
+
+// The window's outer size for a client area, with the frame that the system
+// draws at frameDpi (at its own DPI where it cannot tell).
+SIZE OuterSize(int clientWidth, int clientHeight, int frameDpi) {
+    using AdjustForDpiProc = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = OptionalUserProc<AdjustForDpiProc>("AdjustWindowRectExForDpi");
+    RECT r = {0, 0, clientWidth, clientHeight};
+    if (!adjustForDpi ||
+        !adjustForDpi(&r, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(frameDpi))) {
+        r = {0, 0, clientWidth, clientHeight};
+        AdjustWindowRectEx(&r, kWindowStyle, FALSE, kWindowExStyle);
+    }
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+// The font of the controls at a DPI: the system's message font (or the one
+// given, both at the system's DPI) under the legibility rule of CaptionFont.
+quib::platform::UniqueGdiObject<HFONT> ControlFont(const std::optional<LOGFONTW>& messageFont,
+                                                   int dpi) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (!messageFont &&
+        !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        throw SystemFailure(u"Can't read the system's message font");
+    }
+    LOGFONTW lf = messageFont.value_or(metrics.lfMessageFont);
+    const int systemDpi = SystemDpi();
+    if (dpi != systemDpi) {
+        lf.lfHeight = MulDiv(lf.lfHeight, dpi, systemDpi);
+    }
+    lf = quib::app::CaptionFont(lf, dpi, CaptionRooms(dpi));
+    quib::platform::UniqueGdiObject<HFONT> font(CreateFontIndirectW(&lf));
+    if (!font) {
+        throw SystemFailure(u"Can't create the message font");
+    }
+    return font;
+}
+
+// Where a control of the layout stands at a DPI, in pixels of the window's
+// client area. Both edges are converted, so that edges that line up in twips
+// line up in pixels at every DPI.
+RECT ControlRect(const ControlSpec& c, int dpi) {
+    const POINT origin = ContainerOrigin(c.container);
+    const int left = origin.x + c.left;
+    const int top = origin.y + c.top;
+    return RECT{PixelsAt(left, dpi), PixelsAt(top, dpi), PixelsAt(left + c.width, dpi),
+                PixelsAt(top + c.height, dpi)};
+}
+
+// Puts a control, which has its font already, where the layout has it.
+void PlaceControl(HWND control, const ControlSpec& c, int dpi) {
+    const RECT r = ControlRect(c, dpi);
+    int height = r.bottom - r.top;
+    if (c.member == &frmDemo::cboCommunicationMode) {
+        // The window's height is the open list's: room for every mode. The
+        // closed field keeps the height its font gives it: the control does
+        // not take a lower one, whatever the laid-out height.
+        const int item = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
+        height += 2 + item * static_cast<int>(std::size(kModes));
+    }
+    SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void ShowFatalBox(HWND owner, const quib::NumberedError& error) {
     const std::u16string text =
         u"Error " + quib::Decimal(error.Number()) + u"\n\n" + error.Description();
@@ -238,7 +327,7 @@ frmDemo::~frmDemo() {
 }
 
 int frmDemo::Pixels(int twips) const {
-    return MulDiv(twips, dpi_, kTwipsPerInch);
+    return PixelsAt(twips, dpi_);
 }
 
 bool frmDemo::Start(int showCommand) {
@@ -268,15 +357,19 @@ bool frmDemo::Start(int showCommand) {
             }
         }
 
-        RECT frame = {0, 0, Pixels(kClientWidth), Pixels(kClientHeight)};
-        AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+        const SIZE outer = OuterSize(Pixels(kClientWidth), Pixels(kClientHeight), SystemDpi());
         // Created hidden: it is shown only once it has loaded.
         CreateWindowExW(kWindowExStyle, QUIBDEMO_WINDOW_CLASS, kCaption, kWindowStyle,
-                        CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                        frame.bottom - frame.top, nullptr, nullptr, options_.instance, this);
+                        CW_USEDEFAULT, CW_USEDEFAULT, outer.cx, outer.cy, nullptr, nullptr,
+                        options_.instance, this);
         if (!hwnd_) {
             throw SystemFailure(u"Can't create the window");
         }
+        // The monitor the system placed it on may have a DPI of its own.
+        if (options_.dpi <= 0) {
+            dpi_ = WindowDpi(hwnd_);
+        }
+        FitWindow(nullptr);
         CreateControls();
         Form_Load();
     });
@@ -291,50 +384,20 @@ bool frmDemo::Start(int showCommand) {
 }
 
 void frmDemo::CreateControls() {
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = sizeof(metrics);
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-        throw SystemFailure(u"Can't read the system's message font");
-    }
-    LOGFONTW lf = options_.messageFont.value_or(metrics.lfMessageFont);
-    const int systemDpi = SystemDpi();
-    if (dpi_ != systemDpi) {
-        lf.lfHeight = MulDiv(lf.lfHeight, dpi_, systemDpi);
-    }
-    lf = quib::app::CaptionFont(lf, dpi_, CaptionRooms(dpi_));
-    font_.Reset(CreateFontIndirectW(&lf));
-    if (!font_) {
-        throw SystemFailure(u"Can't create the message font");
-    }
-
+    font_ = ControlFont(options_.messageFont, dpi_);
     for (const ControlSpec& c : kControls) {
-        const POINT origin = ContainerOrigin(c.container);
-        const int left = origin.x + c.left;
-        const int top = origin.y + c.top;
-        // Both edges are converted, so that edges that line up in twips line
-        // up in pixels at every DPI.
-        const int x = Pixels(left);
-        const int y = Pixels(top);
-        const int w = Pixels(left + c.width) - x;
-        const int h = Pixels(top + c.height) - y;
-        HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.caption, c.style, x, y, w, h,
-                                       hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
+        const RECT r = ControlRect(c, dpi_);
+        HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.caption, c.style, r.left, r.top,
+                                       r.right - r.left, r.bottom - r.top, hwnd_,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
                                        options_.instance, nullptr);
         if (!control) {
             throw SystemFailure(u"Can't create a control of the window");
         }
         this->*c.member = control;
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
-
-        if (c.member == &frmDemo::cboCommunicationMode) {
-            // The window's height is the open list's: room for every mode.
-            const int item = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
-            SetWindowPos(control, nullptr, 0, 0, w,
-                         h + 2 + item * static_cast<int>(std::size(kModes)),
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-            // The closed field keeps the height its font gives it: the control
-            // does not take a lower one, whatever the laid-out height.
-        }
+        // Placed again with its font: the mode list's height depends on it.
+        PlaceControl(control, c, dpi_);
     }
 
     HWND previous = HWND_TOP;
@@ -383,6 +446,26 @@ void frmDemo::Form_Load() {
 
 void frmDemo::Form_Unload() {
     CloseHostLink();
+}
+
+void frmDemo::Form_DpiChanged(int dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    if (!fraInfo) {
+        // Sized at start, before it has controls: they are made at this DPI.
+        FitWindow(&suggested);
+        return;
+    }
+    // The controls take the new font before the old one is freed.
+    quib::platform::UniqueGdiObject<HFONT> font = ControlFont(options_.messageFont, dpi_);
+    for (const ControlSpec& c : kControls) {
+        SendMessageW(this->*c.member, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+    }
+    font_ = std::move(font);
+    for (const ControlSpec& c : kControls) {
+        PlaceControl(this->*c.member, c, dpi_);
+    }
+    FitWindow(&suggested);
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void frmDemo::cmdExit_Click() {
@@ -474,6 +557,37 @@ void frmDemo::Unload() {
     if (hwnd_ && !destroying_) {
         destroying_ = true;
         DestroyWindow(hwnd_);
+    }
+}
+
+void frmDemo::FitWindow(const RECT* suggested) {
+    const int width = Pixels(kClientWidth);
+    const int height = Pixels(kClientHeight);
+    if (suggested) {
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        const SIZE outer = OuterSize(width, height, WindowDpi(hwnd_));
+        SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (IsIconic(hwnd_)) {
+        return;  // no client area to measure
+    }
+    // The frame is the system's to draw. Where the client area came out at
+    // another size than the layout's (a suggestion scaled from the old size,
+    // a system that cannot tell the frame at a DPI), the window grows or
+    // shrinks by the difference, staying where it was put.
+    RECT client;
+    RECT window;
+    GetClientRect(hwnd_, &client);
+    GetWindowRect(hwnd_, &window);
+    const int dx = width - (client.right - client.left);
+    const int dy = height - (client.bottom - client.top);
+    if (dx != 0 || dy != 0) {
+        SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left + dx,
+                     window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
@@ -587,6 +701,33 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_CLOSE:
             RunReportingFailure([&] { Unload(); });
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;  // a logoff or shutdown is never held up
+        case WM_ENDSESSION:
+            // The session ends, and the process with it, without a further
+            // message: the window is unloaded now, as it is when closed. A
+            // cancelled end (FALSE) changes nothing.
+            if (wParam) {
+                RunReportingFailure([&] { Unload(); });
+            }
+            return 0;
+        case kGetDpiScaledSize: {
+            // The size at the new DPI is the layout's, not the old size
+            // scaled, so that WM_DPICHANGED suggests exactly that.
+            const int dpi = static_cast<int>(wParam);
+            *reinterpret_cast<SIZE*>(lParam) =
+                OuterSize(PixelsAt(kClientWidth, dpi), PixelsAt(kClientHeight, dpi), dpi);
+            return TRUE;
+        }
+        case WM_DPICHANGED:
+            // Both halves carry the same DPI; the rectangle is where the
+            // system wants the window at it.
+            if (lParam) {
+                RunReportingFailure([&] {
+                    Form_DpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+                });
+            }
             return 0;
         case WM_DESTROY:
             destroying_ = true;

@@ -51,7 +51,9 @@ struct frmDemoOptions {
     // The longest "&Get Vell Text" waits for a delivery.
     std::chrono::milliseconds textWaitTimeout = kTextWaitTimeout;
     HINSTANCE instance = nullptr;  // nullptr: the running executable
-    // Dots per inch for turning twips into pixels; 0: the system's.
+    // Dots per inch for turning twips into pixels at start; 0: the window's
+    // on its monitor (the system's where Windows cannot tell). WM_DPICHANGED
+    // sets a new one.
     int dpi = 0;
     // The message font as the system would give it (at the system's DPI);
     // absent: the system's.
@@ -118,6 +120,10 @@ class frmDemo {
     // --- Event handlers ------------------------------------------------------
     void Form_Load();
     void Form_Unload();
+    // The window was moved to a monitor of another DPI, or the monitor's
+    // scale changed: the controls are laid out and the font chosen again at
+    // the new DPI, and the window goes where the system suggests.
+    void Form_DpiChanged(int dpi, const RECT& suggested);
     void cmdExit_Click();
     void cboCommunicationMode_Click();
     void txtText_Change();
@@ -156,6 +162,9 @@ class frmDemo {
     // Runs the handler of a control's notification, if it has one.
     void OnCommand(int id, int code);
     void CreateControls();
+    // Sizes the window so that its client area holds the layout at the
+    // current DPI: put at the suggested rectangle, or kept in its place.
+    void FitWindow(const RECT* suggested);
     int Pixels(int twips) const;
     void NextControl(WPARAM wParam, LPARAM lParam);
     // Runs a handler under the error convention; false when it failed.

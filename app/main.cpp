@@ -4,8 +4,12 @@
 
 #include "app/frmDemo.h"
 #include "app/message_loop.h"
+#include "bridge/host_loader.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // No library that the system or the program loads from here on comes from
+    // the current folder.
+    quib::modQUIB::RestrictDllSearch();
     frmDemoOptions options;
     options.instance = instance;
     frmDemo form(std::move(options));

@@ -8,15 +8,29 @@
 
 namespace quib::modQUIB {
 
+// The system's call that loads a library: LoadLibraryExW(path, nullptr,
+// flags), giving the module, or nullptr with the reason in GetLastError().
+// Tests put another in its place to be a system whose loader rejects the
+// search flags (Windows 7 without its loader update).
+using LoadLibraryCall = void* (*)(const wchar_t* path, unsigned long flags);
+
+// Restricts where the process loads libraries from to the program's folder
+// and the system's (SetDefaultDllDirectories), where the system offers that;
+// elsewhere it takes the current folder out of the search. Called at start,
+// before anything else is loaded.
+void RestrictDllSearch();
+
 // Owns the loaded library; the table stays valid while this object lives.
 class HostLibrary {
   public:
     // Loads fileName from the folder of the running program (and the system
     // folder), never from the current folder or PATH, so that a DLL planted
-    // elsewhere is not picked up. A missing file is error 53, a missing export
-    // of the six operations error 453; both name the file, the export and the
-    // system's reason.
-    static std::unique_ptr<HostLibrary> Load(const std::u16string& fileName = u"vellquib.dll");
+    // elsewhere is not picked up. Where the loader rejects the search flags,
+    // the file is loaded by its full path in the program's folder. A missing
+    // file is error 53, a missing export of the six operations error 453;
+    // both name the file, the export and the system's reason.
+    static std::unique_ptr<HostLibrary> Load(const std::u16string& fileName = u"vellquib.dll",
+                                             LoadLibraryCall load = nullptr);
 
     ~HostLibrary();
     HostLibrary(const HostLibrary&) = delete;

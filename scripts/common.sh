@@ -8,6 +8,8 @@
 quib_self=$(readlink -f "$0")
 quib_caller=$PWD
 quib_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+# The script's name in messages: its path in the tree (fuzz/run.sh, ...).
+quib_name=${quib_self#"$quib_root"/}
 cd "$quib_root" || exit 1
 # shellcheck source=scripts/wine-env.sh
 . "$quib_root/scripts/wine-env.sh"
@@ -61,7 +63,7 @@ quib_quiet() {
 # which compiles every source and takes minutes rather than seconds.
 quib_say_first_build() {
     [ -f "$1/.ninja_log" ] ||
-        echo "$(basename "$quib_self"): first build in $1: every source is compiled (minutes)" >&2
+        echo "$quib_name: first build in $1: every source is compiled (minutes)" >&2
 }
 
 # quib_build BUILD_DIR TARGET...: configures the Windows preset the scripts run
@@ -73,7 +75,7 @@ quib_build() {
     quib_say_first_build "$build"
     if ! quib_quiet cmake --preset "$(quib_windows_preset)" -B "$build" ||
         ! quib_quiet cmake --build "$build" --target "$@"; then
-        echo "$(basename "$quib_self"): the build failed" >&2
+        echo "$quib_name: the build failed" >&2
         exit 1
     fi
 }

@@ -48,19 +48,95 @@ void Resolve(HMODULE module, const std::u16string& fileName, const char* name, P
     }
 }
 
+// The full path of the running program's folder, with its final separator;
+// empty when the system cannot tell it.
+std::wstring ProgramFolder() {
+    const std::u16string program = quib::platform::ExecutablePath();
+    std::wstring path(program.begin(), program.end());
+    if (!path.empty()) {
+        path.erase(path.find_last_of(L"\\/") + 1);
+    }
+    return path;
+}
+
+std::wstring SystemFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    const UINT n = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    if (n == 0 || n >= path.size()) {
+        return std::wstring();
+    }
+    path.resize(n);
+    return path + L"\\";
+}
+
+void* SystemLoadLibrary(const wchar_t* path, unsigned long flags) {
+    return LoadLibraryExW(path, nullptr, flags);
+}
+
+// The library from the program's folder, else from the system's; nullptr with
+// the system's reason in GetLastError().
+HMODULE LoadBesideProgram(const std::u16string& fileName, LoadLibraryCall load) {
+    const auto call = [load](const std::wstring& path, DWORD flags) {
+        return static_cast<HMODULE>(load(path.c_str(), flags));
+    };
+    const std::wstring name(fileName.begin(), fileName.end());
+    const HMODULE module =
+        call(name, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER) {
+        return module;
+    }
+    // A loader without the search flags. A full path is loaded from exactly
+    // there, and with the altered search path the library's own imports are
+    // looked for in its folder first, not in the current one.
+    const std::wstring folder = ProgramFolder();
+    if (folder.empty()) {
+        return nullptr;
+    }
+    const HMODULE beside = call(folder + name, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (beside || GetLastError() != ERROR_MOD_NOT_FOUND) {
+        return beside;  // a library that is there but fails keeps its own reason
+    }
+    const std::wstring system = SystemFolder();
+    if (system.empty()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return call(system + name, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
+
+void RestrictDllSearch() {
+    using SetDefaultDllDirectoriesProc = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto setDefault =
+        kernel ? reinterpret_cast<SetDefaultDllDirectoriesProc>(
+                     reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+               : nullptr;
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+        return;
+    }
+    // A loader without it: the current folder at least is left out of the
+    // search. PATH stays in it there, as the system gives no way around it.
+    SetDllDirectoryW(L"");
+}
 
 HostLibrary::HostLibrary(std::unique_ptr<Module> module) : module_(std::move(module)) {}
 
-std::unique_ptr<HostLibrary> HostLibrary::Load(const std::u16string& fileName) {
+std::unique_ptr<HostLibrary> HostLibrary::Load(const std::u16string& fileName,
+                                               LoadLibraryCall load) {
     quib::platform::UniqueModule module(
-        LoadLibraryExW(reinterpret_cast<LPCWSTR>(fileName.c_str()), nullptr,
-                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+        LoadBesideProgram(fileName, load ? load : &SystemLoadLibrary));
     if (!module) {
         const DWORD code = GetLastError();
+        std::u16string reason = SystemReason(code);
+        if (code == ERROR_BAD_EXE_FORMAT && sizeof(void*) == 8) {
+            reason += u" (this is the 64-bit build of the program: it loads only a 64-bit " +
+                      fileName + u", such as the stand-in it comes with)";
+        }
         throw quib::NumberedError(
             quib::kErrFileNotFound, quib::platform::ExecutableName(),
-            u"Can't load " + fileName + u" from the program's folder: " + SystemReason(code));
+            u"Can't load " + fileName + u" from the program's folder: " + reason);
     }
     const HMODULE loaded = module.Get();
     std::unique_ptr<HostLibrary> lib(

@@ -6,7 +6,7 @@
 
 namespace quib::platform {
 
-std::u16string ExecutableName() {
+std::u16string ExecutablePath() {
     std::string path(256, '\0');
     for (;;) {
         const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
@@ -19,10 +19,13 @@ std::u16string ExecutableName() {
         }
         path.resize(path.size() * 2);
     }
-    // Folder names may be in any encoding; only the file title matters and is
-    // taken byte for byte (program names are ASCII in practice).
-    std::u16string wide(path.begin(), path.end());
-    return FileTitleFromPath(wide);
+    // Folder names may be in any encoding; the path is taken byte for byte
+    // (only the file title is used, and program names are ASCII in practice).
+    return std::u16string(path.begin(), path.end());
+}
+
+std::u16string ExecutableName() {
+    return FileTitleFromPath(ExecutablePath());
 }
 
 }  // namespace quib::platform

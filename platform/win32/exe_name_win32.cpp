@@ -6,7 +6,7 @@
 
 namespace quib::platform {
 
-std::u16string ExecutableName() {
+std::u16string ExecutablePath() {
     // GetModuleFileNameW truncates silently; grow the buffer until the whole
     // path fits, so that paths beyond MAX_PATH work.
     std::wstring path(MAX_PATH, L'\0');
@@ -21,8 +21,11 @@ std::u16string ExecutableName() {
         }
         path.resize(path.size() * 2);
     }
-    return FileTitleFromPath(
-        std::u16string_view(reinterpret_cast<const char16_t*>(path.data()), path.size()));
+    return std::u16string(reinterpret_cast<const char16_t*>(path.data()), path.size());
+}
+
+std::u16string ExecutableName() {
+    return FileTitleFromPath(ExecutablePath());
 }
 
 }  // namespace quib::platform

@@ -160,9 +160,28 @@ TEST(ProgramIdentity, ManifestAsksForCommonControls6AndDpiAwareness) {
     EXPECT_NE(manifest.find("name=\"QuibDemo\" version=\"1.0.0.18\""), std::string::npos);
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
-    EXPECT_NE(manifest.find("<dpiAware>true</dpiAware>"), std::string::npos);
-    // This test program carries the same manifest, and the system honours it.
+    // Per monitor, version 2, with what older systems understand beside it,
+    // each in the namespace its system reads.
+    EXPECT_NE(manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/"
+                            "WindowsSettings\">true/pm</dpiAware>"),
+              std::string::npos);
+    EXPECT_NE(manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                            "WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>"),
+              std::string::npos);
+    // This test program carries the same manifest, and the system honours it:
+    // per monitor, where it knows of that (Wine has no version 2 to tell).
     EXPECT_TRUE(IsProcessDPIAware());
+    using ContextProc = void*(WINAPI*)();
+    using AwarenessProc = int(WINAPI*)(void*);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto context = reinterpret_cast<ContextProc>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+    const auto awareness = reinterpret_cast<AwarenessProc>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+    if (context && awareness) {
+        constexpr int kPerMonitorAware = 2;  // DPI_AWARENESS_PER_MONITOR_AWARE
+        EXPECT_EQ(awareness(context()), kPerMonitorAware);
+    }
 }
 
 }  // namespace

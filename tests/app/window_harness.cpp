@@ -1,5 +1,8 @@
 #include "tests/app/window_harness.h"
 
+#include <cstdlib>
+#include <vector>
+
 #include "app/controls.h"
 #include "platform/win32/handles.h"
 
@@ -130,6 +133,57 @@ WindowHarness::CaptionExtent WindowHarness::MeasureCaption(HWND control) {
     SelectObject(dc.Get(), old);
     return {{needed.right - needed.left, needed.bottom - needed.top},
             {area.right - area.left, area.bottom - area.top}};
+}
+
+bool WindowHarness::SaveShot(const std::wstring& name) const {
+    const wchar_t* folder = _wgetenv(L"QUIB_TEST_SHOTS");
+    if (!folder || !*folder) {
+        return true;
+    }
+    RedrawWindow(Window(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME | RDW_UPDATENOW);
+    RECT r;
+    GetWindowRect(Window(), &r);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    // What the window's own surface holds, frame included.
+    const quib::platform::UniqueWindowDC screen(GetWindowDC(Window()),
+                                                quib::platform::win32_traits::WindowDC{Window()});
+    const quib::platform::UniqueMemoryDC memory(CreateCompatibleDC(screen.Get()));
+    const quib::platform::UniqueGdiObject<HBITMAP> bitmap(
+        CreateCompatibleBitmap(screen.Get(), width, height));
+    if (!memory || !bitmap) {
+        return false;
+    }
+    const HGDIOBJ old = SelectObject(memory.Get(), bitmap.Get());
+    BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), 0, 0, SRCCOPY);
+    SelectObject(memory.Get(), old);
+
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;  // bottom-up, as BMP files keep their rows
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<char> pixels(static_cast<size_t>(stride) * static_cast<size_t>(height));
+    if (!GetDIBits(memory.Get(), bitmap.Get(), 0, static_cast<UINT>(height), pixels.data(),
+                   reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS)) {
+        return false;
+    }
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    const quib::platform::UniqueFileHandle out(
+        CreateFileW((std::wstring(folder) + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return out && WriteFile(out.Get(), &file, sizeof(file), &written, nullptr) &&
+           WriteFile(out.Get(), &info, sizeof(info), &written, nullptr) &&
+           WriteFile(out.Get(), pixels.data(), static_cast<DWORD>(pixels.size()), &written,
+                     nullptr);
 }
 
 void WindowHarness::SetText(HWND control, const std::u16string& text) {

@@ -53,6 +53,11 @@ class WindowHarness {
     };
     static CaptionExtent MeasureCaption(HWND control);
 
+    // Writes what the screen shows of the window, frame included, as a 24-bit
+    // BMP file when QUIB_TEST_SHOTS names a folder (nothing otherwise), for a
+    // person to look at; false when that failed.
+    bool SaveShot(const std::wstring& name) const;
+
     // The child of the window that has the focus (a combo box, not its parts).
     HWND Focus() const;
     static std::u16string Text(HWND control);

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/control_ids.h"
@@ -75,12 +77,107 @@ RECT ClientRectOf(HWND control, HWND parent) {
     return r;
 }
 
-void CheckLayoutAt(int dpi) {
+// Every caption shown whole and the font at least 7 points high, as it is
+// really drawn: measured with the font each control has, in the area it draws
+// in.
+void ExpectCaptionsWhole(HWND w, int dpi) {
+    const int captioned[] = {
+        IDC_cmdQuibRegister, IDC_cmdQuibUnregister, IDC_cmdCommunicate, IDC_cmdGetText,
+        IDC_cmdExit,         IDC_lblAvatar,         IDC_Mode,           IDC_lblText,
+        IDC_lblInfo};
+    const HFONT font =
+        reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(w, IDC_lblInfo), WM_GETFONT, 0, 0));
+    LOGFONTW chosen = {};
+    GetObjectW(font, sizeof(chosen), &chosen);
+    const quib::platform::UniqueWindowDC dc = quib::platform::ClientDC(w);
+    const HGDIOBJ old = SelectObject(dc.Get(), font);
+    TEXTMETRICW tm = {};
+    GetTextMetricsW(dc.Get(), &tm);
+    SelectObject(dc.Get(), old);
+    EXPECT_GE(tm.tmHeight - tm.tmInternalLeading, MulDiv(7, dpi, 72))
+        << chosen.lfFaceName << " " << chosen.lfHeight;
+    for (const int id : captioned) {
+        const HWND c = GetDlgItem(w, id);
+        const WindowHarness::CaptionExtent e = WindowHarness::MeasureCaption(c);
+        EXPECT_TRUE(e.Fits()) << "control " << id << " with " << chosen.lfFaceName << " "
+                              << chosen.lfHeight << ": needs " << e.needed.cx << "x" << e.needed.cy
+                              << ", has " << e.area.cx << "x" << e.area.cy;
+    }
+}
+
+// Tells a window that its DPI changed from `from` to `to`, with the rectangle
+// that Windows suggests by default (the window moved, and scaled by the
+// change), and checks that nothing the user typed, chose, selected or fetched
+// changed, nor the focus, and that the window stands at the suggestion's
+// place with a new font, the old one freed.
+void ChangeDpi(WindowHarness& h, int from, int to) {
+    frmDemo& f = h.Form();
+    const HWND w = h.Window();
+    WindowHarness::SetText(f.txtText, u"hello there");
+    SendMessageW(f.cboCommunicationMode, CB_SETCURSEL, 2, 0);  // ESP, no avatar: still disabled
+    WindowHarness::SetText(f.txtVellText, u"Tobin: hi\r\nEdda: yo");
+    for (const wchar_t* name : {L"Tobin", L"Edda"}) {
+        SendMessageW(f.lstAvatars, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    }
+    SendMessageW(f.lstAvatars, LB_SETCURSEL, 1, 0);
+    SetFocus(f.txtText);
+    SendMessageW(f.txtText, EM_SETSEL, 2, 7);
+    h.Pump();
+    const std::vector<std::string> calls = FakeHost::Get().calls;
+    const HFONT oldFont = reinterpret_cast<HFONT>(SendMessageW(f.txtText, WM_GETFONT, 0, 0));
+
+    RECT was;
+    GetWindowRect(w, &was);
+    const RECT suggested = {was.left + 40, was.top + 30,
+                            was.left + 40 + MulDiv(was.right - was.left, to, from),
+                            was.top + 30 + MulDiv(was.bottom - was.top, to, from)};
+    EXPECT_TRUE(h.SaveShot(L"dpi-" + std::to_wstring(from) + L".bmp"));
+    SendMessageW(w, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+    h.Pump();
+    EXPECT_TRUE(
+        h.SaveShot(L"dpi-" + std::to_wstring(from) + L"-to-" + std::to_wstring(to) + L".bmp"));
+
+    RECT now;
+    GetWindowRect(w, &now);
+    EXPECT_EQ(now.left, suggested.left);
+    EXPECT_EQ(now.top, suggested.top);
+    EXPECT_EQ(WindowHarness::Text(f.txtText), u"hello there");
+    EXPECT_EQ(WindowHarness::Text(f.txtAvatar), u"");
+    EXPECT_EQ(WindowHarness::Text(f.txtVellText), u"Tobin: hi\r\nEdda: yo");
+    EXPECT_EQ(SendMessageW(f.cboCommunicationMode, CB_GETCURSEL, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(f.lstAvatars, LB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(f.lstAvatars, LB_GETCURSEL, 0, 0), 1);
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageW(f.txtText, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 2u);
+    EXPECT_EQ(end, 7u);
+    EXPECT_EQ(h.Focus(), f.txtText);
+    EXPECT_EQ(FakeHost::Get().calls, calls);
+
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageW(f.txtText, WM_GETFONT, 0, 0));
+    EXPECT_NE(font, oldFont);
+    EXPECT_EQ(GetObjectType(oldFont), 0u) << "the old font was not freed";
+    for (const Expected& e : kLayout) {
+        EXPECT_EQ(SendMessageW(GetDlgItem(w, e.id), WM_GETFONT, 0, 0),
+                  reinterpret_cast<LRESULT>(font))
+            << e.name;
+    }
+}
+
+// The layout at a DPI: of a window started there, or with a startDpi, of one
+// started at that DPI and then told of the new one.
+void CheckLayoutAt(int dpi, int startDpi = 0) {
     WindowHarness h;
     frmDemoOptions options = h.Options();
-    options.dpi = dpi;
+    options.dpi = startDpi ? startDpi : dpi;
     ASSERT_TRUE(h.Start(std::move(options)));
     const HWND w = h.Window();
+    if (startDpi) {
+        ChangeDpi(h, startDpi, dpi);
+        ExpectCaptionsWhole(w, dpi);
+    }
     const auto px = [dpi](int twips) { return MulDiv(twips, dpi, 1440); };
     // One pixel, in twips: the most a position can move by rounding.
     const int slack = (1440 + dpi - 1) / dpi;
@@ -96,7 +193,7 @@ void CheckLayoutAt(int dpi) {
         const HWND c = GetDlgItem(w, e.id);
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(ClassOf(c), e.windowClass);
-        if (e.caption) {
+        if (e.caption && !startDpi) {  // the texts typed before the change stay
             EXPECT_EQ(WindowHarness::Text(c),
                       std::u16string(reinterpret_cast<const char16_t*>(e.caption)));
         }
@@ -139,6 +236,15 @@ TEST(WindowLayout, ControlsAtTheirPlacesAt96Dpi) {
 
 TEST(WindowLayout, ControlsAtTheirPlacesAt144Dpi) {
     CheckLayoutAt(144);
+}
+
+// Moved to a monitor of another DPI, the window takes the layout, the font
+// and the client size of that DPI.
+TEST(WindowLayout, ControlsAtTheirPlacesAndCaptionsWholeAfterTheDpiChanges) {
+    for (const auto& [from, to] : {std::pair{96, 144}, std::pair{144, 96}}) {
+        SCOPED_TRACE(testing::Message() << from << " to " << to << " dpi");
+        CheckLayoutAt(to, from);
+    }
 }
 
 TEST(WindowLayout, KindsFrameCaptionFontAndIcon) {
@@ -204,10 +310,6 @@ TEST(WindowLayout, EveryCaptionShownWholeWithAnyFaceAndDpi) {
     };
     const Face faces[] = {
         {nullptr, 0}, {L"DejaVu Sans", 11}, {L"Tahoma", 11}, {L"Liberation Sans", 12}};
-    const int captioned[] = {
-        IDC_cmdQuibRegister, IDC_cmdQuibUnregister, IDC_cmdCommunicate, IDC_cmdGetText,
-        IDC_cmdExit,         IDC_lblAvatar,         IDC_Mode,           IDC_lblText,
-        IDC_lblInfo};
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
@@ -227,25 +329,7 @@ TEST(WindowLayout, EveryCaptionShownWholeWithAnyFaceAndDpi) {
             options.dpi = dpi;
             options.messageFont = lf;
             ASSERT_TRUE(h.Start(std::move(options)));
-            const HFONT font = reinterpret_cast<HFONT>(
-                SendMessageW(GetDlgItem(h.Window(), IDC_lblInfo), WM_GETFONT, 0, 0));
-            LOGFONTW chosen = {};
-            GetObjectW(font, sizeof(chosen), &chosen);
-            // Never below 7 points, as the font is really drawn.
-            const quib::platform::UniqueWindowDC dc = quib::platform::ClientDC(h.Window());
-            const HGDIOBJ old = SelectObject(dc.Get(), font);
-            TEXTMETRICW tm = {};
-            GetTextMetricsW(dc.Get(), &tm);
-            SelectObject(dc.Get(), old);
-            EXPECT_GE(tm.tmHeight - tm.tmInternalLeading, MulDiv(7, dpi, 72))
-                << chosen.lfFaceName << " " << chosen.lfHeight;
-            for (const int id : captioned) {
-                const HWND c = GetDlgItem(h.Window(), id);
-                const WindowHarness::CaptionExtent e = WindowHarness::MeasureCaption(c);
-                EXPECT_TRUE(e.Fits()) << "control " << id << " with " << chosen.lfFaceName << " "
-                                      << chosen.lfHeight << ": needs " << e.needed.cx << "x"
-                                      << e.needed.cy << ", has " << e.area.cx << "x" << e.area.cy;
-            }
+            ExpectCaptionsWhole(h.Window(), dpi);
         }
     }
 }
@@ -350,6 +434,80 @@ TEST(WindowStop, EveryWayOfClosingCallsKillDDEOnceAndEndsWithZero) {
         EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1);
         EXPECT_EQ(FakeHost::Get().calls.back(), "KillDDE()");
         EXPECT_TRUE(h.fatal.empty());
+    }
+}
+
+// What the window did at each step of the end of a session.
+struct SessionEnd {
+    bool done = false;
+    LRESULT answer = FALSE;         // to WM_QUERYENDSESSION
+    bool cancelledKeptAll = false;  // WM_ENDSESSION(FALSE): no call, window as it was
+    int killsWhenEnded = 0;         // KillDDE calls when WM_ENDSESSION(TRUE) returned
+    std::string lastCall;
+    bool goneWhenEnded = false;
+};
+
+// The system's messages at a logoff: the question, a cancelled end, then the
+// end.
+void EndTheSession(HWND w, SessionEnd& r) {
+    const std::vector<std::string> calls = FakeHost::Get().calls;
+    r.answer = SendMessageW(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    SendMessageW(w, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    r.cancelledKeptAll = FakeHost::Get().calls == calls && IsWindowVisible(w);
+    SendMessageW(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    r.killsWhenEnded = FakeHost::Get().Count("KillDDE");
+    r.lastCall = FakeHost::Get().calls.empty() ? "" : FakeHost::Get().calls.back();
+    r.goneWhenEnded = !IsWindow(w);
+    r.done = true;
+}
+
+HWND gSessionWindow = nullptr;
+SessionEnd* gSessionEnd = nullptr;
+void CALLBACK EndTheSessionNow(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    EndTheSession(gSessionWindow, *gSessionEnd);
+}
+
+// The end of a session is an unload: KillDDE once, before the message returns
+// (the process may end without another), and never again. A fetch waiting for
+// its text stops waiting.
+TEST(WindowStop, TheEndOfASessionUnloadsOnceAndACancelledEndChangesNothing) {
+    const std::chrono::seconds timeout(10);
+    for (const bool duringAWait : {false, true}) {
+        SCOPED_TRACE(duringAWait ? "during a fetch's wait" : "idle");
+        SessionEnd r;
+        {
+            WindowHarness h;
+            frmDemoOptions options = h.Options();
+            options.textWaitTimeout = timeout;
+            ASSERT_TRUE(h.Start(std::move(options)));
+            if (duringAWait) {
+                gSessionWindow = h.Window();
+                gSessionEnd = &r;
+                // The messages come while the fetch waits for a text that never
+                // arrives.
+                FakeHost::Get().onGetAllText = [] { SetTimer(nullptr, 0, 10, &EndTheSessionNow); };
+                const auto start = std::chrono::steady_clock::now();
+                h.Click(h.Form().cmdGetText);
+                EXPECT_LT(std::chrono::steady_clock::now() - start, timeout / 2)
+                    << "the wait went on";
+            } else {
+                EndTheSession(h.Window(), r);
+            }
+            ASSERT_TRUE(r.done);
+            EXPECT_EQ(r.answer, TRUE);
+            EXPECT_TRUE(r.cancelledKeptAll);
+            EXPECT_EQ(r.killsWhenEnded, 1);
+            EXPECT_EQ(r.lastCall, "KillDDE()");
+            EXPECT_TRUE(r.goneWhenEnded);
+            EXPECT_EQ(h.Window(), nullptr);
+            EXPECT_TRUE(h.notices.empty());
+            EXPECT_TRUE(h.fatal.empty());
+            const app::PumpResult quit = h.PumpUntilQuit();
+            EXPECT_TRUE(quit.quit);
+            EXPECT_EQ(quit.exitCode, 0);
+        }
+        EXPECT_EQ(FakeHost::Get().Count("KillDDE"), 1) << "once over the program's life";
     }
 }
 

@@ -12,6 +12,8 @@
 #include <windows.h>
 #ifdef QUIB_BARE_CONTROLS
 #include <commctrl.h>
+
+#include "platform/win32/handles.h"
 #endif
 
 namespace {
@@ -68,22 +70,21 @@ static_assert(sizeof kControls / sizeof kControls[0] == 18);
 // not fit in Wine's message font, app/message_font.cpp takes that face, and
 // a TrueType face costs far more to draw at start-up than that bitmap font.
 // False when a control cannot be made.
-bool CreateControls(HWND window, HINSTANCE instance) {
+bool CreateControls(HWND window, HINSTANCE instance, quib::platform::UniqueGdiObject<HFONT>& font) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     LOGFONTW face = metrics.lfMessageFont;
     face.lfHeight = -MulDiv(8, 96, 72);
     lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
-    // Lives as long as the program, like QuibDemo's window font.
-    const HFONT font = CreateFontIndirectW(&face);
+    font.Reset(CreateFontIndirectW(&face));
     for (const Control& c : kControls) {
         HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.caption, c.style, c.x, c.y,
                                        c.width, c.height, window, nullptr, instance, nullptr);
         if (!control) {
             return false;
         }
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     }
     return true;
 }
@@ -124,7 +125,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         return 1;
     }
 #ifdef QUIB_BARE_CONTROLS
-    if (!CreateControls(w, instance)) {
+    // Lives as long as the window, like QuibDemo's window font.
+    quib::platform::UniqueGdiObject<HFONT> font;
+    if (!CreateControls(w, instance, font)) {
         return 1;
     }
 #endif

@@ -129,8 +129,13 @@ std::string Utf8(const std::wstring& w) {
     return out;
 }
 
-// Opens the log and the recording named by the environment, once.
-void OpenOutputs() {
+// Opens the log and the recording named by the environment, once. True
+// when either is open: without them the tracer only forwards.
+bool Tracing() {
+    static std::atomic<int> state = 0;  // 0 not yet looked at, 1 off, 2 on
+    if (const int known = state.load(std::memory_order_acquire); known != 0) {
+        return known == 2;
+    }
     std::call_once(gOutputsOpened, [] {
         if (const auto path = EnvironmentValue("VELLQUIB_TRACE_LOG"); path && !path->empty()) {
             if (!gLog.Open(*path)) {
@@ -145,11 +150,13 @@ void OpenOutputs() {
                 ToStandardError("cannot create the recording " + *path);
             }
         }
+        state.store(gLog.IsOpen() || gRecorder.IsOpen() ? 2 : 1, std::memory_order_release);
     });
+    return state.load(std::memory_order_acquire) == 2;
 }
 
 void Note(const std::string& text) {
-    OpenOutputs();
+    Tracing();
     gLog.Note(TimeOfDay(), text);
 }
 
@@ -164,7 +171,6 @@ bool Foreign() {
 }
 
 void LogCall(const std::string& invocation) {
-    OpenOutputs();
     if (gLog.IsOpen()) {
         gLog.Call(TimeOfDay(), Foreign() ? invocation + " [not the link's thread]" : invocation);
     }
@@ -185,6 +191,9 @@ void Quietly(Work work) noexcept {
 template <typename Make>
 std::string Logged(Make make) noexcept {
     std::string invocation;
+    if (!Tracing()) {
+        return invocation;
+    }
     Quietly([&] {
         invocation = make();
         LogCall(invocation);
@@ -332,9 +341,14 @@ size_t gNextSlot = 0;
 
 void ForwardStatus(const Callbacks& c, const char* status, int32_t length) {
     Quietly([&] {
+        if (!Tracing()) {
+            return;
+        }
         const std::string_view s = Counted(status, length);
         const std::string line = Invocation("StatusCallback", {Quoted(s)});
-        gLog.Callback(TimeOfDay(), line);
+        if (gLog.IsOpen()) {
+            gLog.Callback(TimeOfDay(), line);
+        }
         if (RecordsCallback(line)) {
             gRecorder.Status(s, NowMs());
         }
@@ -345,11 +359,16 @@ void ForwardStatus(const Callbacks& c, const char* status, int32_t length) {
 void ForwardMessage(const Callbacks& c, const char* speaker, int32_t speakerLength, int16_t kind,
                     const char* said, int32_t saidLength) {
     Quietly([&] {
+        if (!Tracing()) {
+            return;
+        }
         const std::string_view who = Counted(speaker, speakerLength);
         const std::string_view what = Counted(said, saidLength);
         const std::string line =
             Invocation("MessageCallback", {Quoted(who), std::to_string(kind), Quoted(what)});
-        gLog.Callback(TimeOfDay(), line);
+        if (gLog.IsOpen()) {
+            gLog.Callback(TimeOfDay(), line);
+        }
         if (RecordsCallback(line)) {
             gRecorder.Message(who, kind, what, NowMs());
         }
@@ -359,9 +378,14 @@ void ForwardMessage(const Callbacks& c, const char* speaker, int32_t speakerLeng
 
 void ForwardText(const Callbacks& c, const char* buffer, int32_t length) {
     Quietly([&] {
+        if (!Tracing()) {
+            return;
+        }
         const std::string_view b = Counted(buffer, length);
         const std::string line = Invocation("TextCallback", {Quoted(b), std::to_string(length)});
-        gLog.Callback(TimeOfDay(), line);
+        if (gLog.IsOpen()) {
+            gLog.Callback(TimeOfDay(), line);
+        }
         if (RecordsCallback(line)) {
             gRecorder.Text(b, NowMs());
         }
@@ -420,6 +444,9 @@ Recorder::Call HowRecorded(const char* plugin) {
 template <typename Forward>
 int32_t Traced(Export e, Recorder::Call how, const std::string& invocation, Forward forward,
                Recorder::Buffer avatar = {}, Recorder::Buffer message = {}) {
+    if (!Tracing()) {
+        return forward();
+    }
     if (Foreign()) {
         const int32_t result = forward();
         Quietly([&] {

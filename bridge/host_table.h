@@ -3,7 +3,7 @@
 // fake. Nothing else in the program knows which it is.
 #pragma once
 
-#include "bridge/vellquib.h"
+#include "vellquib.h"
 
 namespace modQUIB {
 

@@ -9,7 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "bridge/vellquib.h"
+#include "vellquib.h"
 
 #define PLUGIN "HelloPlugin"
 

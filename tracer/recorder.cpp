@@ -1,4 +1,4 @@
-#include "tracer/recorder.h"
+#include "recorder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,10 +12,6 @@ using vellsim::Quoted;
 
 // The longest "after" a script takes.
 constexpr long long kMaxAfterMs = 600000;
-
-bool IsRequest(Export e) {
-    return e == Export::QuibCommunicate || e == Export::QuibGetAllText || e == Export::QuibSend;
-}
 
 // The bytes a buffer holds now, as a write event gives them: all of them,
 // less a last NUL, which the event writes itself.

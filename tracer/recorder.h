@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vellquib/script.h"
+#include "script.h"
 
 namespace velltrace {
 

@@ -5,9 +5,12 @@
 // stand-in can replay (VELLQUIB_TRACE_RECORD, recorder.h).
 //
 // The host is vellquib.host.dll beside this file, or the full path in
-// VELLQUIB_TRACE_HOST; it is loaded by the first InitDDE (never from
-// DllMain) and stays loaded until the process ends, as its link may call
-// back at any time until KillDDE. When it cannot be loaded or lacks one of
+// VELLQUIB_TRACE_HOST; it is loaded by the first InitDDE and stays loaded
+// until the process ends, as its link may call back at any time until
+// KillDDE. While a link is open the tracer keeps itself loaded too (as the
+// stand-in does), so that a plug-in that unloads it without KillDDE cannot
+// leave the host calling back into code that is gone; KillDDE lets it go.
+// Nothing is done in DllMain. When it cannot be loaded or lacks one of
 // the six exports every plug-in needs, InitDDE returns kNoHost and says why
 // in the log and on standard error; the other exports then return -1
 // (IsVellThere 0) and do nothing.
@@ -28,17 +31,21 @@
 #include <string_view>
 #include <utility>
 
-#include "bridge/vellquib.h"
-#include "tracer/recorder.h"
-#include "vellquib/call_log.h"
-#include "vellquib/script.h"
+#include "call_log.h"
+#include "process_log.h"
+#include "recorder.h"
+#include "script.h"
+#include "vellquib.h"
 
 namespace {
 
+using vellsim::EnvironmentValue;
 using vellsim::Export;
 using vellsim::Invocation;
 using vellsim::Quoted;
 using vellsim::QuotedArgument;
+using vellsim::TimeOfDay;
+using vellsim::ToStandardError;
 using velltrace::Recorder;
 
 // InitDDE's result when the host library cannot be loaded or lacks an export.
@@ -67,37 +74,11 @@ std::mutex gLoadMutex;
 // KillDDE on its thread. Only the link's thread changes it.
 DWORD gLinkThread = 0;
 bool gLinkOpen = false;
+HMODULE gKeptLoaded = nullptr;  // the reference the open link holds
 
 vellsim::CallLog gLog;
 Recorder gRecorder;
 std::once_flag gOutputsOpened;
-
-std::optional<std::string> EnvironmentValue(const char* name) {
-    char small[256];
-    const DWORD n = GetEnvironmentVariableA(name, small, sizeof small);
-    if (n == 0) {
-        return std::nullopt;
-    }
-    if (n < sizeof small) {
-        return std::string(small, n);
-    }
-    std::string big(n, '\0');
-    const DWORD m = GetEnvironmentVariableA(name, big.data(), n);
-    if (m == 0 || m >= n) {
-        return std::nullopt;
-    }
-    big.resize(m);
-    return big;
-}
-
-std::string TimeOfDay() {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond,
-                  t.wMilliseconds);
-    return text;
-}
 
 // Milliseconds from a fixed origin, for the recording's delays.
 double NowMs() {
@@ -109,15 +90,6 @@ double NowMs() {
     LARGE_INTEGER c;
     QueryPerformanceCounter(&c);
     return static_cast<double>(c.QuadPart) / perMs;
-}
-
-void ToStandardError(const std::string& text) {
-    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    if (err && err != INVALID_HANDLE_VALUE) {
-        const std::string line = "vellquib tracer: " + text + "\r\n";
-        DWORD written = 0;
-        WriteFile(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    }
 }
 
 std::string Utf8(const std::wstring& w) {
@@ -203,11 +175,18 @@ std::string Logged(Make make) noexcept {
 
 // --- Loading the host ------------------------------------------------------
 
-std::wstring DefaultHostPath() {
+// The tracer's own module; without GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT
+// in flags, a reference that keeps it loaded until FreeLibrary.
+HMODULE ThisLibrary(DWORD flags) {
     HMODULE self = nullptr;
-    if (!GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCWSTR>(&DefaultHostPath), &self)) {
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags,
+                       reinterpret_cast<LPCWSTR>(&ThisLibrary), &self);
+    return self;
+}
+
+std::wstring DefaultHostPath() {
+    const HMODULE self = ThisLibrary(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT);
+    if (!self) {
         return L"";
     }
     std::wstring path(MAX_PATH, L'\0');
@@ -470,20 +449,6 @@ Host* Loaded() {
 
 extern "C" {
 
-// A plug-in that unloads this library without KillDDE leaves the host's link
-// open with callbacks into code that is gone; so unloading closes the link
-// as the stand-in does for itself: on the link's thread and not at process
-// exit. Nothing is loaded or unloaded here.
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr && gLinkOpen && OnLinkThread()) {
-        if (Host* h = Loaded()) {
-            gLinkOpen = false;
-            h->killDDE();
-        }
-    }
-    return TRUE;
-}
-
 int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                               QuibMessageCallback onMessage, QuibTextCallback onText) {
     const std::string invocation = Logged([&] {
@@ -527,7 +492,9 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
     });
     if (opening) {
         gLinkOpen = result == 0;
-        if (!gLinkOpen) {
+        if (gLinkOpen) {
+            gKeptLoaded = ThisLibrary(0);
+        } else {
             gLinkThread = 0;
         }
     }
@@ -547,6 +514,11 @@ int32_t VELLQUIB_CALL KillDDE(void) {
     if (closing) {
         gLinkOpen = false;
         gLinkThread = 0;
+        // The plug-in that calls KillDDE holds a reference of its own, so
+        // this one is never the last while the tracer's code runs.
+        if (const HMODULE kept = std::exchange(gKeptLoaded, nullptr)) {
+            FreeLibrary(kept);
+        }
     }
     return result;
 }

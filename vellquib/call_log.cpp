@@ -1,6 +1,6 @@
-#include "vellquib/call_log.h"
+#include "call_log.h"
 
-#include "vellquib/script.h"
+#include "script.h"
 
 namespace vellsim {
 

@@ -1,7 +1,8 @@
-#include "vellquib/script.h"
+#include "script.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <utility>
 
 namespace vellsim {
@@ -135,10 +136,6 @@ std::optional<Export> ExportNamed(std::string_view word) {
     return std::nullopt;
 }
 
-bool IsRequest(Export e) {
-    return e == Export::QuibCommunicate || e == Export::QuibGetAllText || e == Export::QuibSend;
-}
-
 // A call line: the export, then its status (InitDDE: its result).
 std::variant<ScriptAnswer, LineError> CallLine(Export e, const std::vector<Token>& t) {
     ScriptAnswer a;
@@ -257,6 +254,10 @@ const char* ExportName(Export e) {
     return kExportNames[static_cast<size_t>(e)];
 }
 
+bool IsRequest(Export e) {
+    return e == Export::QuibCommunicate || e == Export::QuibGetAllText || e == Export::QuibSend;
+}
+
 const ScriptAnswer* Script::Next(Export e) {
     const size_t i = static_cast<size_t>(e);
     if (next_[i] >= answers_[i].size()) {
@@ -327,6 +328,26 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text) {
         current->events.back().line = number;
     }
     return script;
+}
+
+std::variant<Script, std::string> ReadScriptFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        return "script " + path + ": cannot be read";
+    }
+    std::string text;
+    char chunk[4096];
+    size_t n = 0;
+    while (text.size() <= kMaxScriptBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, n);
+    }
+    std::fclose(file);
+    auto parsed = ParseScript(text);
+    if (auto* script = std::get_if<Script>(&parsed)) {
+        return std::move(*script);
+    }
+    const auto& e = std::get<ScriptError>(parsed);
+    return "script " + path + (e.line > 0 ? " line " + std::to_string(e.line) : "") + ": " + e.what;
 }
 
 std::string FramedText(const std::vector<std::string>& lines) {

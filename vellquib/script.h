@@ -25,6 +25,8 @@ enum class Export {
 };
 inline constexpr size_t kExportCount = 6;
 const char* ExportName(Export e);
+// QuibCommunicate, QuibGetAllText and QuibSend report a status.
+bool IsRequest(Export e);
 
 // When an event of an answer happens.
 enum class When {
@@ -84,6 +86,11 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text);
 
 // The longest script file that is read.
 inline constexpr size_t kMaxScriptBytes = 1 << 20;
+
+// Reads the script file at path (8-bit, as the system takes it). The error of
+// one that cannot be read or is malformed names the file and the line:
+// "script <path> line <n>: <what>".
+std::variant<Script, std::string> ReadScriptFile(const std::string& path);
 
 // The buffer as a host delivers it: each line ended by CR LF, then the line
 // count in four decimal digits and a NUL.

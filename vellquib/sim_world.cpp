@@ -1,10 +1,10 @@
-#include "vellquib/sim_world.h"
+#include "sim_world.h"
 
 #include <algorithm>
 #include <charconv>
 #include <utility>
 
-#include "vellquib/script.h"
+#include "script.h"
 
 namespace vellsim {
 

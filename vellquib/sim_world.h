@@ -1,8 +1,8 @@
 // The simulated chat world behind the stand-in host library: the text buffer,
 // the simulated avatars, plug-in registration and the statuses that requests
 // are answered with. Plain C++ without any Windows call, so that it can be
-// tested on its own; vellquib.cpp puts the library's interface, its timers
-// and its callbacks around it.
+// tested on its own; the stand-in's world answerer (answerer.h) puts the
+// library's link, its timers and its callbacks around it.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/vellquib.h"
+#include "vellquib.h"
 
 namespace vellsim {
 
@@ -64,7 +64,9 @@ inline constexpr std::string_view kStatusBusy = VELLQUIB_STATUS_BUSY;
 inline constexpr std::string_view kStatusNotRegistered = VELLQUIB_STATUS_NOT_REGISTERED;
 
 // Lines the buffer keeps (the oldest go first), and the longest message a
-// line takes, in bytes; both keep the buffer far below 32767 characters.
+// line takes, in bytes. Together they bound the buffer to about 210 KB; it
+// is not kept below 32767 characters, so a fetch may bring more than a
+// 16-bit count can hold.
 inline constexpr size_t kMaxLines = 200;
 inline constexpr size_t kMaxMessageBytes = 1000;
 

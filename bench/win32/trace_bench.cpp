@@ -17,7 +17,7 @@
 #include <functional>
 #include <vector>
 
-#include "bridge/vellquib.h"
+#include "vellquib.h"
 
 namespace {
 

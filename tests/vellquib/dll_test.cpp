@@ -4,12 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "bridge/vellquib.h"
 #include "platform/win32/handles.h"
+#include "vellquib.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ class Dll : public ::testing::Test {
         Env("VELLQUIB_ESP_REPLY_MS", "0");
         Env("VELLQUIB_INIT_RESULT", nullptr);
         Env("VELLQUIB_SEED", nullptr);
+        Env("VELLQUIB_SCRIPT", nullptr);
         module_.Reset(LoadLibraryW(L"vellquib.dll"));
         ASSERT_TRUE(module_);
         init_ = Proc<InitDDEProc>("InitDDE");
@@ -268,16 +270,69 @@ TEST_F(Dll, InitResultCanBeForcedToFail) {
     EXPECT_EQ(init_("", &OnStatus, &OnMessage, &OnText), -1);
 }
 
-TEST_F(Dll, UnloadingWithoutKillDropsTheLinkWindow) {
+// Unloading without KillDDE does nothing at DLL_PROCESS_DETACH (closing a
+// window there, under the loader lock, can deadlock): the open link keeps the
+// library loaded, so no message reaches an unloaded window procedure, and
+// goes on until KillDDE, after which the library unloads.
+TEST_F(Dll, UnloadingWithoutKillKeepsTheLibraryAndItsLinkUntilKillDDE) {
     Env("VELLQUIB_CHATTER_MS", "10");
     ASSERT_EQ(Open(), 0);
     reg_("Demo");
     EXPECT_EQ(get_("Demo"), 0);  // a delivery is posted to the link window
     module_.Reset();
-    ASSERT_EQ(GetModuleHandleW(L"vellquib.dll"), nullptr);
+    ASSERT_NE(GetModuleHandleW(L"vellquib.dll"), nullptr);
+    EXPECT_NE(FindWindowExW(HWND_MESSAGE, nullptr, L"VellQuibStandIn.Link", nullptr), nullptr);
+    EXPECT_TRUE(PumpUntil([] { return !gRecord.texts.empty(); }));
+
+    module_.Reset(LoadLibraryW(L"vellquib.dll"));  // the same library, link and all
+    EXPECT_EQ(there_(), 1);
+    EXPECT_EQ(kill_(), 0);
+    module_.Reset();
+    EXPECT_EQ(GetModuleHandleW(L"vellquib.dll"), nullptr);
+    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"VellQuibStandIn.Link", nullptr), nullptr);
     kill_ = nullptr;
+    gRecord = Record();
     PumpFor(100);  // would run the unloaded window procedure
-    EXPECT_TRUE(gRecord.texts.empty());
+    EXPECT_TRUE(gRecord.messages.empty());
+}
+
+// The simulated world and a script answer through the same link: statuses
+// inside the call, deliveries from the message loop on the opening thread,
+// nothing for a call from another thread and nothing after KillDDE.
+TEST_F(Dll, WorldAndScriptAnswerThroughTheSameLink) {
+    {
+        std::ofstream script("two_answerers.script", std::ios::binary);
+        script << "QuibGetAllText 0\n  text after 100 \"Edda: hi\"\n"
+                  "QuibGetAllText 0\n  text after 100 \"late\"\n";
+    }
+    Env("VELLQUIB_DELIVERY_MS", "100");
+    for (const char* script : {static_cast<const char*>(nullptr), "two_answerers.script"}) {
+        SCOPED_TRACE(script ? "script" : "world");
+        gRecord = Record();
+        Env("VELLQUIB_SCRIPT", script);
+        ASSERT_EQ(Open(), 0);
+        reg_("Demo");
+        EXPECT_EQ(get_("Demo"), 0);
+        EXPECT_TRUE(gRecord.texts.empty());
+        ASSERT_TRUE(PumpUntil([] { return !gRecord.texts.empty(); }));
+        if (script) {
+            EXPECT_EQ(gRecord.texts[0], std::string("Edda: hi\r\n0001\0", 15));
+        }
+
+        const size_t statuses = gRecord.statuses.size();
+        int32_t fromOther = 0;
+        std::thread([&] { fromOther = get_("Demo"); }).join();
+        EXPECT_EQ(fromOther, -1);
+        EXPECT_EQ(gRecord.statuses.size(), statuses);
+
+        EXPECT_EQ(get_("Demo"), 0);
+        EXPECT_EQ(kill_(), 0);
+        PumpFor(250);
+        EXPECT_EQ(gRecord.texts.size(), 1u) << "a delivery after KillDDE";
+        for (DWORD t : gRecord.threads) {
+            EXPECT_EQ(t, GetCurrentThreadId());
+        }
+    }
 }
 
 // A plug-in may close the link from inside a callback; the library must not

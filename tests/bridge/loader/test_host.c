@@ -1,6 +1,6 @@
 /* A minimal host library for the loader tests. Built twice: whole, and with
  * QuibGetAllText left out (QUIB_TEST_MISSING_EXPORT). */
-#include "bridge/vellquib.h"
+#include "vellquib.h"
 
 int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                               QuibMessageCallback onMessage, QuibTextCallback onText) {

@@ -16,8 +16,10 @@
  *   IsVellThere and QuibSend. Every export and every callback uses the
  *   stdcall convention (VELLQUIB_CALL). Unload the library only after
  *   KillDDE has returned, and never from inside a callback.
- *   Stand-in: unloading it on the link's thread without KillDDE closes the
- *   link as KillDDE would.
+ *   Stand-in: while a link is open the library keeps itself loaded, so a
+ *   plug-in that unloads it without KillDDE leaves it loaded, link and all,
+ *   until KillDDE or the end of the process; loading it again gives the
+ *   same library, on which KillDDE closes the link and lets it unload.
  *
  * THREADS AND MESSAGES
  *   The thread that calls InitDDE owns the link. Make every later call from

@@ -1,0 +1,236 @@
+// The stand-in host library vellquib.dll: the exports of the C interface
+// (vellquib.h). Each logs the call, checks that the caller owns the open
+// link and that the arguments every answer shares are usable, and hands the
+// call to the link's answerer: the simulated world, or with VELLQUIB_SCRIPT
+// the script (answerer.h). The link itself, its window and its timers are in
+// plugin_link.h. Calls from another thread than the link's, before InitDDE
+// or after KillDDE return -1 and make no callback.
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "answerer.h"
+#include "call_log.h"
+#include "plugin_link.h"
+#include "process_log.h"
+#include "script.h"
+#include "sim_world.h"
+
+namespace {
+
+using vellsim::Answerer;
+using vellsim::PluginLink;
+
+// InitDDE's results besides 0 and the configured ones.
+constexpr int16_t kAlreadyOpen = 2;
+constexpr int16_t kNoWindow = 3;
+constexpr int16_t kScriptUnusable = 4;  // VELLQUIB_SCRIPT cannot be read or is malformed
+
+// The open link and what answers its calls; the answerer goes first.
+struct Session {
+    std::unique_ptr<PluginLink> link;
+    std::unique_ptr<Answerer> answerer;
+};
+// Touched only by the thread that owns the link (PluginLink::CallerOwnsLink).
+std::optional<Session> gSession;
+
+// The script, read by the first InitDDE that finds it usable; its answers
+// go on from link to link while the library stays loaded.
+std::optional<vellsim::Script> gScript;
+
+// The answerer of the open link, when the caller owns it.
+Answerer* OwnAnswerer() {
+    if (!PluginLink::CallerOwnsLink() || !gSession) {
+        return nullptr;
+    }
+    return gSession->answerer.get();
+}
+
+bool Usable(const char* plugin) {
+    return plugin && plugin[0] != '\0';
+}
+
+// Runs an export's body; a failure inside (out of memory) never crosses into
+// the plug-in: the call returns -1.
+template <typename Body>
+int32_t MinusOneOnFailure(Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return -1;
+    }
+}
+
+std::string CallbackArgument(const void* callback, const char* name) {
+    return callback ? name : "null";
+}
+
+// Reads the script into gScript unless it is read already. False, with the
+// error logged and on standard error, when it cannot be used.
+bool LoadScript(const std::string& path) {
+    if (gScript) {
+        return true;
+    }
+    auto read = vellsim::ReadScriptFile(path);
+    if (auto* script = std::get_if<vellsim::Script>(&read)) {
+        gScript = std::move(*script);
+        return true;
+    }
+    const std::string error =
+        std::get<std::string>(read) + "; InitDDE returns " + std::to_string(kScriptUnusable);
+    vellsim::LogNote(error);
+    vellsim::ToStandardError(error);
+    return false;
+}
+
+int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallback onMessage,
+             QuibTextCallback onText) {
+    std::unique_ptr<PluginLink> link = PluginLink::Claim();
+    if (!link) {
+        return kAlreadyOpen;
+    }
+    if (!Usable(plugin)) {
+        return -1;
+    }
+    vellsim::Config config = vellsim::Config::FromEnvironment(&vellsim::EnvironmentValue);
+    const std::optional<std::string> scriptPath = vellsim::EnvironmentValue("VELLQUIB_SCRIPT");
+    const bool scripted = scriptPath && !scriptPath->empty();
+    const vellsim::ScriptAnswer* answer = nullptr;
+    if (scripted) {
+        if (!LoadScript(*scriptPath)) {
+            return kScriptUnusable;
+        }
+        answer = gScript->Next(vellsim::Export::InitDDE);
+        if (answer && answer->initResult != 0) {
+            vellsim::LogNote("script line " + std::to_string(answer->line) + ": InitDDE returns " +
+                             std::to_string(answer->initResult));
+            return answer->initResult;
+        }
+    } else if (config.initResult != 0) {
+        return config.initResult;
+    }
+    if (!link->Open(onStatus, onMessage, onText)) {
+        return kNoWindow;
+    }
+    std::unique_ptr<Answerer> answerer;
+    if (scripted) {
+        answerer = std::make_unique<vellsim::ScriptAnswerer>(*link, *gScript, *scriptPath, answer);
+    } else {
+        answerer = std::make_unique<vellsim::WorldAnswerer>(*link, std::move(config));
+    }
+    gSession = Session{std::move(link), std::move(answerer)};
+    gSession->answerer->Opened();
+    return 0;
+}
+
+// QuibRegister and QuibUnregister.
+int32_t Registration(vellsim::Export what, const char* plugin) {
+    return MinusOneOnFailure([&]() -> int32_t {
+        vellsim::LogCall(
+            vellsim::Invocation(vellsim::ExportName(what), {vellsim::QuotedArgument(plugin)}));
+        Answerer* a = OwnAnswerer();
+        if (!a || !Usable(plugin)) {
+            return -1;
+        }
+        return a->Answer({.what = what, .plugin = plugin});
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+// No DllMain of its own: loading and unloading do nothing. A link that is
+// open keeps the library loaded (plugin_link.h).
+
+int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
+                              QuibMessageCallback onMessage, QuibTextCallback onText) {
+    return static_cast<int16_t>(MinusOneOnFailure([&]() -> int32_t {
+        vellsim::LogCall(vellsim::Invocation(
+            "InitDDE", {vellsim::QuotedArgument(plugin),
+                        CallbackArgument(reinterpret_cast<const void*>(onStatus), "onStatus"),
+                        CallbackArgument(reinterpret_cast<const void*>(onMessage), "onMessage"),
+                        CallbackArgument(reinterpret_cast<const void*>(onText), "onText")}));
+        return Open(plugin, onStatus, onMessage, onText);
+    }));
+}
+
+int32_t VELLQUIB_CALL KillDDE(void) {
+    return MinusOneOnFailure([]() -> int32_t {
+        vellsim::LogCall("KillDDE()");
+        if (!OwnAnswerer()) {
+            return -1;
+        }
+        gSession.reset();
+        return 0;
+    });
+}
+
+int32_t VELLQUIB_CALL QuibRegister(const char* plugin) {
+    return Registration(vellsim::Export::QuibRegister, plugin);
+}
+
+int32_t VELLQUIB_CALL QuibUnregister(const char* plugin) {
+    return Registration(vellsim::Export::QuibUnregister, plugin);
+}
+
+int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* avatar,
+                                      char* message) {
+    return MinusOneOnFailure([&]() -> int32_t {
+        vellsim::LogCall(vellsim::Invocation(
+            "QuibCommunicate",
+            {vellsim::QuotedArgument(plugin), std::to_string(mode), vellsim::QuotedArgument(avatar),
+             vellsim::QuotedArgument(message)}));
+        Answerer* a = OwnAnswerer();
+        if (!a) {
+            return -1;
+        }
+        if (!Usable(plugin) || !avatar || !message) {
+            return a->Refuse();
+        }
+        return a->Answer({.what = vellsim::Export::QuibCommunicate,
+                          .plugin = plugin,
+                          .mode = mode,
+                          .avatar = avatar,
+                          .message = message});
+    });
+}
+
+int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
+    return MinusOneOnFailure([&]() -> int32_t {
+        vellsim::LogCall(vellsim::Invocation("QuibGetAllText", {vellsim::QuotedArgument(plugin)}));
+        Answerer* a = OwnAnswerer();
+        if (!a) {
+            return -1;
+        }
+        return Usable(plugin)
+                   ? a->Answer({.what = vellsim::Export::QuibGetAllText, .plugin = plugin})
+                   : a->Refuse();
+    });
+}
+
+int32_t VELLQUIB_CALL IsVellThere(void) {
+    return MinusOneOnFailure([]() -> int32_t {
+        vellsim::LogCall("IsVellThere()");
+        return OwnAnswerer() ? 1 : 0;
+    });
+}
+
+int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
+    return MinusOneOnFailure([&]() -> int32_t {
+        vellsim::LogCall(vellsim::Invocation(
+            "QuibSend", {vellsim::QuotedArgument(plugin), vellsim::QuotedArgument(command)}));
+        Answerer* a = OwnAnswerer();
+        if (!a) {
+            return -1;
+        }
+        return Usable(plugin) && command
+                   ? a->Answer(
+                         {.what = vellsim::Export::QuibSend, .plugin = plugin, .command = command})
+                   : a->Refuse();
+    });
+}
+
+}  // extern "C"

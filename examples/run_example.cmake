@@ -74,6 +74,7 @@ get_filename_component(program_name ${PROGRAM} NAME)
 file(COPY_FILE ${PROGRAM} ${traced}/${program_name})
 file(COPY_FILE ${TRACER} ${traced}/vellquib.dll)
 file(COPY_FILE ${HOST} ${traced}/vellquib.host.dll)
+file(REMOVE ${WORK}/traced_trace.log)
 run_plugin(hello_plugin.script traced traced.log ${traced}/${program_name}
            VELLQUIB_TRACE_LOG=traced_trace.log)
 if(NOT traced_code EQUAL 0)

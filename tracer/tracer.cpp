@@ -71,9 +71,10 @@ std::atomic<Host*> gHost = nullptr;
 std::mutex gLoadMutex;
 
 // The link as the tracer sees it: open after an InitDDE returned 0, until
-// KillDDE on its thread. Only the link's thread changes it.
-DWORD gLinkThread = 0;
-bool gLinkOpen = false;
+// KillDDE on its thread. Only the link's thread changes it; any thread reads
+// it, to tell its calls from the link's.
+std::atomic<DWORD> gLinkThread = 0;
+std::atomic<bool> gLinkOpen = false;
 HMODULE gKeptLoaded = nullptr;  // the reference the open link holds
 
 vellsim::CallLog gLog;
@@ -474,8 +475,10 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
         });
         return kNoHost;
     }
+    // The next free set of wrappers; it is taken only when a link opens, so
+    // the sets of open links are never handed out again by a failing
+    // InitDDE (a second one, say).
     const size_t slot = gNextSlot;
-    gNextSlot = (gNextSlot + 1) % kSlots;
     gSlots[slot] = Callbacks{onStatus, onMessage, onText};
     const Wrappers& w = kWrappers[slot];
     // The stand-in answers a second InitDDE (2) and one without a name by
@@ -490,6 +493,9 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
         return h->initDDE(plugin, onStatus ? w.onStatus : nullptr,
                           onMessage ? w.onMessage : nullptr, onText ? w.onText : nullptr);
     });
+    if (result == 0) {
+        gNextSlot = (slot + 1) % kSlots;
+    }
     if (opening) {
         gLinkOpen = result == 0;
         if (gLinkOpen) {

@@ -49,6 +49,16 @@ function(without_notes text out)
     set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
+# Fails unless two call logs (without times) hold the same calls and
+# callbacks; the libraries' notes may differ.
+function(expect_same_calls what actual expected)
+    without_notes("${actual}" actual)
+    without_notes("${expected}" expected)
+    if(NOT actual STREQUAL expected)
+        message(FATAL_ERROR "${what} differs.\n--- expected\n${expected}--- actual\n${actual}---")
+    endif()
+endfunction()
+
 function(expect_same what actual expected_file)
     file(READ ${expected_file} expected)
     if(NOT actual STREQUAL expected)
@@ -67,15 +77,15 @@ expect_same("The call log" "${run_log}" ${SOURCE}/hello_plugin.log.expected)
 
 # The tracer in front of the stand-in, which it finds beside itself as
 # vellquib.host.dll: the same output and the same log from both libraries.
-set(traced ${WORK}/traced)
-file(REMOVE_RECURSE ${traced})
-file(MAKE_DIRECTORY ${traced})
+set(traced_dir ${WORK}/traced)
+file(REMOVE_RECURSE ${traced_dir})
+file(MAKE_DIRECTORY ${traced_dir})
 get_filename_component(program_name ${PROGRAM} NAME)
-file(COPY_FILE ${PROGRAM} ${traced}/${program_name})
-file(COPY_FILE ${TRACER} ${traced}/vellquib.dll)
-file(COPY_FILE ${HOST} ${traced}/vellquib.host.dll)
+file(COPY_FILE ${PROGRAM} ${traced_dir}/${program_name})
+file(COPY_FILE ${TRACER} ${traced_dir}/vellquib.dll)
+file(COPY_FILE ${HOST} ${traced_dir}/vellquib.host.dll)
 file(REMOVE ${WORK}/traced_trace.log)
-run_plugin(hello_plugin.script traced traced.log ${traced}/${program_name}
+run_plugin(hello_plugin.script traced traced.log ${traced_dir}/${program_name}
            VELLQUIB_TRACE_LOG=traced_trace.log)
 if(NOT traced_code EQUAL 0)
     message(FATAL_ERROR "hello_plugin through the tracer ended with ${traced_code}: "
@@ -85,12 +95,33 @@ expect_same("The example's output through the tracer" "${traced}" ${SOURCE}/hell
 expect_same("The call log behind the tracer" "${traced_log}" ${SOURCE}/hello_plugin.log.expected)
 file(READ ${WORK}/traced_trace.log trace_text)
 log_lines("${trace_text}" trace_text)
-without_notes("${trace_text}" trace_calls)
-without_notes("${traced_log}" expected_calls)
-if(NOT trace_calls STREQUAL expected_calls)
-    message(FATAL_ERROR "The tracer's log differs from the stand-in's.\n"
-                        "--- stand-in\n${expected_calls}--- tracer\n${trace_calls}---")
+expect_same_calls("The tracer's log" "${trace_text}" "${traced_log}")
+
+# A host that writes into the plug-in's buffers and passes bytes outside
+# printable ASCII, NULs among them, recorded through the tracer and then
+# replayed by the stand-in from the recording: the same output, the same
+# calls and callbacks.
+file(WRITE ${WORK}/odd.script [=[
+InitDDE 0
+  message after 10 "Ed\0da" -7 "a\xFFb"
+QuibCommunicate "6\0x"
+  write message "HELLO"
+  message now "Visitor" 1 "x\0y"
+QuibCommunicate " 0"
+  write avatar "\x01"
+QuibCommunicate 0
+QuibGetAllText 0
+  raw after 60 "a\0b\r\n\xFF0001\0"
+]=])
+file(REMOVE ${WORK}/odd.record)
+run_plugin(odd.script recorded recorded.log ${traced_dir}/${program_name}
+           VELLQUIB_TRACE_RECORD=odd.record)
+run_plugin(odd.record replayed replayed.log)
+if(NOT recorded_code EQUAL 0 OR NOT replayed_code EQUAL 0 OR NOT recorded STREQUAL replayed)
+    message(FATAL_ERROR "Recorded (${recorded_code}):\n${recorded}\n"
+                        "replayed (${replayed_code}):\n${replayed}")
 endif()
+expect_same_calls("The replayed log" "${replayed_log}" "${recorded_log}")
 
 # A malformed script: no link, and the error names the line.
 file(WRITE ${WORK}/malformed.script "QuibCommunicate 0\n  text soon \"x\"\n")

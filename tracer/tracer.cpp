@@ -446,6 +446,17 @@ Host* Loaded() {
     return gHost;
 }
 
+// QuibRegister and QuibUnregister, which differ only in the export.
+int32_t Registration(const char* name, Export e, QuibRegisterProc Host::*proc, const char* plugin) {
+    const std::string invocation =
+        Logged([&] { return Invocation(name, {QuotedArgument(plugin)}); });
+    Host* h = Loaded();
+    if (!h) {
+        return -1;
+    }
+    return Traced(e, HowRecorded(plugin), invocation, [&] { return (h->*proc)(plugin); });
+}
+
 }  // namespace
 
 extern "C" {
@@ -530,25 +541,11 @@ int32_t VELLQUIB_CALL KillDDE(void) {
 }
 
 int32_t VELLQUIB_CALL QuibRegister(const char* plugin) {
-    const std::string invocation =
-        Logged([&] { return Invocation("QuibRegister", {QuotedArgument(plugin)}); });
-    Host* h = Loaded();
-    if (!h) {
-        return -1;
-    }
-    return Traced(Export::QuibRegister, HowRecorded(plugin), invocation,
-                  [&] { return h->quibRegister(plugin); });
+    return Registration("QuibRegister", Export::QuibRegister, &Host::quibRegister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibUnregister(const char* plugin) {
-    const std::string invocation =
-        Logged([&] { return Invocation("QuibUnregister", {QuotedArgument(plugin)}); });
-    Host* h = Loaded();
-    if (!h) {
-        return -1;
-    }
-    return Traced(Export::QuibUnregister, HowRecorded(plugin), invocation,
-                  [&] { return h->quibUnregister(plugin); });
+    return Registration("QuibUnregister", Export::QuibUnregister, &Host::quibUnregister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* avatar,

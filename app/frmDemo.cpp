@@ -232,7 +232,7 @@ frmDemo::~frmDemo() {
         DestroyWindow(hwnd_);
     }
     if (library_) {
-        modQUIB::DetachHost();
+        quib::modQUIB::DetachHost();
         library_.reset();
     }
 }
@@ -242,7 +242,7 @@ int frmDemo::Pixels(int twips) const {
 }
 
 bool frmDemo::Start(int showCommand) {
-    Guard([&] {
+    RunReportingFailure([&] {
         dpi_ = options_.dpi > 0 ? options_.dpi : SystemDpi();
 
         WNDCLASSEXW wc = {};
@@ -366,12 +366,12 @@ void frmDemo::Form_Load() {
     SendMessageW(cboCommunicationMode, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 
     if (options_.host) {
-        modQUIB::AttachHost(*options_.host);
+        quib::modQUIB::AttachHost(*options_.host);
     } else {
-        library_ = modQUIB::HostLibrary::Load();
-        modQUIB::AttachHost(library_->Table());
+        library_ = quib::modQUIB::HostLibrary::Load();
+        quib::modQUIB::AttachHost(library_->Table());
     }
-    const int16_t result = modQUIB::InitDDE();
+    const int16_t result = quib::modQUIB::InitDDE();
     if (result != 0) {
         // The library reported that no link was opened: there is nothing for
         // KillDDE to close.
@@ -405,7 +405,7 @@ void frmDemo::cmdCommunicate_Click() {
     const int16_t mode = quib::NarrowTo16(SendMessageW(cboCommunicationMode, CB_GETCURSEL, 0, 0));
     const std::u16string avatar = quib::app::ControlText(txtAvatar);
     const std::u16string line = quib::app::ControlText(txtText);
-    const modQUIB::RequestOutcome outcome = modQUIB::Communicate(mode, avatar, line);
+    const quib::modQUIB::RequestOutcome outcome = quib::modQUIB::Communicate(mode, avatar, line);
     if (!outcome.completed) {
         Notice(u"The host did not complete the request: it was still answering with status \"" +
                outcome.lastStatus + u"\" after " + quib::Decimal(outcome.calls) +
@@ -414,11 +414,11 @@ void frmDemo::cmdCommunicate_Click() {
 }
 
 void frmDemo::cmdQuibRegister_Click() {
-    modQUIB::QuibRegister();
+    quib::modQUIB::QuibRegister();
 }
 
 void frmDemo::cmdQuibUnregister_Click() {
-    modQUIB::QuibUnregister();
+    quib::modQUIB::QuibUnregister();
 }
 
 // --- Private procedures ----------------------------------------------------------
@@ -480,7 +480,7 @@ void frmDemo::Unload() {
 void frmDemo::CloseHostLink() {
     if (linkOpen_) {
         linkOpen_ = false;  // once, even if the call fails
-        modQUIB::KillDDE();
+        quib::modQUIB::KillDDE();
     }
 }
 
@@ -497,7 +497,7 @@ void frmDemo::FailWith(MakeError&& makeError) noexcept {
 }
 
 template <typename Body>
-bool frmDemo::Guard(Body&& body) noexcept {
+bool frmDemo::RunReportingFailure(Body&& body) noexcept {
     if (failed_) {
         return false;
     }
@@ -563,7 +563,7 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_COMMAND:
             if (lParam != 0) {
-                Guard([&] { OnCommand(LOWORD(wParam), HIWORD(wParam)); });
+                RunReportingFailure([&] { OnCommand(LOWORD(wParam), HIWORD(wParam)); });
                 return 0;
             }
             break;
@@ -586,13 +586,13 @@ LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_CLOSE:
-            Guard([&] { Unload(); });
+            RunReportingFailure([&] { Unload(); });
             return 0;
         case WM_DESTROY:
             destroying_ = true;
             // Destroyed without an unload (e.g. by the system): the host link
             // is closed all the same.
-            Guard([&] { CloseHostLink(); });
+            RunReportingFailure([&] { CloseHostLink(); });
             if (running_) {
                 running_ = false;
                 PostQuitMessage(exitCode_);

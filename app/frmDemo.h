@@ -40,7 +40,7 @@ inline constexpr std::chrono::milliseconds kTextWaitTimeout{15000};
 struct frmDemoOptions {
     // The host library's table; when absent, vellquib.dll is loaded from the
     // program's folder when the window loads.
-    std::optional<modQUIB::HostTable> host;
+    std::optional<quib::modQUIB::HostTable> host;
     // Shows an error that ends the program. Default: a message box titled
     // "Vell QUIB Demo" with the error's number and description.
     std::function<void(const quib::NumberedError&)> reportFatal;
@@ -160,7 +160,7 @@ class frmDemo {
     void NextControl(WPARAM wParam, LPARAM lParam);
     // Runs a handler under the error convention; false when it failed.
     template <typename Body>
-    bool Guard(Body&& body) noexcept;
+    bool RunReportingFailure(Body&& body) noexcept;
     // Fails with the error that makeError() makes, or with a bare error 7 when
     // not even that can be made.
     template <typename MakeError>
@@ -172,7 +172,7 @@ class frmDemo {
     HWND hwnd_ = nullptr;
     quib::platform::UniqueGdiObject<HFONT> font_;
     int dpi_ = 96;
-    std::unique_ptr<modQUIB::HostLibrary> library_;
+    std::unique_ptr<quib::modQUIB::HostLibrary> library_;
     quib::text::LineTokenizer tokenizer_;
     bool linkOpen_ = false;    // InitDDE succeeded and KillDDE not yet called
     bool running_ = false;     // shown; the message loop ends the program

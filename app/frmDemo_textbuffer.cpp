@@ -40,11 +40,11 @@ class WaitCursor {
 
 void frmDemo::cmdGetText_Click() {
     const Clock::time_point start = Clock::now();
-    modQUIB::gTextBuffer.clear();
+    quib::modQUIB::gTextBuffer.clear();
     // Deliveries are counted from here, so one that comes during the request
     // ends the wait as well as a later one.
-    const uint32_t deliveriesMark = modQUIB::gTextDeliveries;
-    const modQUIB::RequestOutcome request = modQUIB::GetAllText();
+    const uint32_t deliveriesMark = quib::modQUIB::gTextDeliveries;
+    const quib::modQUIB::RequestOutcome request = quib::modQUIB::GetAllText();
     if (!request.completed) {
         // No text is coming for a request the host never took on.
         Notice(
@@ -95,7 +95,7 @@ void frmDemo::cmdGetText_Click() {
     const WaitCursor busy;
     // Read in place: nothing below processes window events, so no delivery
     // can replace the buffer while it is shown and scanned.
-    const std::u16string& text = modQUIB::gTextBuffer;
+    const std::u16string& text = quib::modQUIB::gTextBuffer;
     // The control's text would end at a NUL; the text itself keeps them. A
     // copy is made only for a text that holds one.
     std::u16string visible;

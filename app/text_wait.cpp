@@ -14,10 +14,10 @@ TextWaitEnd WaitForText(uint32_t deliveriesMark, std::chrono::milliseconds timeo
         if (hooks.windowClosed && hooks.windowClosed()) {
             return TextWaitEnd::WindowClosed;
         }
-        if (!modQUIB::gTextBuffer.empty()) {
+        if (!quib::modQUIB::gTextBuffer.empty()) {
             return TextWaitEnd::Text;
         }
-        if (modQUIB::gTextDeliveries != deliveriesMark) {
+        if (quib::modQUIB::gTextDeliveries != deliveriesMark) {
             return TextWaitEnd::EmptyDelivery;
         }
         const Clock::duration left = deadline - Clock::now();
@@ -32,7 +32,7 @@ TextWaitEnd WaitForText(uint32_t deliveriesMark, std::chrono::milliseconds timeo
         // MWMO_INPUTAVAILABLE: messages already in the queue end the sleep too.
         MsgWaitForMultipleObjectsEx(0, nullptr, sleep, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         const std::optional<int> quit = hooks.pumpOnce();
-        modQUIB::RethrowCallbackFailure();
+        quib::modQUIB::RethrowCallbackFailure();
         if (quit) {
             // The main loop must see it too, to end the program.
             PostQuitMessage(*quit);

@@ -10,12 +10,17 @@
 #     four to ten times as much).
 # Usage: bench/run.sh [--quick]   (--quick skips the literal comparison)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/../scripts/common.sh"
 
 build=build/bench
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUIB_BENCH=ON -DQUIB_TESTS=OFF \
-    -DQUIB_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j2 --target text_bench >/dev/null
+quib_say_first_build "$build"
+if ! quib_quiet cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUIB_BENCH=ON \
+    -DQUIB_TESTS=OFF -DQUIB_SANITIZE=OFF ||
+    ! quib_quiet cmake --build "$build" -j2 --target text_bench; then
+    echo "bench: the build of the benchmarks failed" >&2
+    exit 1
+fi
 bench=$build/bin/text_bench
 
 # The machine is shared: medians of several runs for the three buffers.

@@ -6,7 +6,7 @@
 
 #include "bridge/host_table.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 
 // Owns the loaded library; the table stays valid while this object lives.
 class HostLibrary {
@@ -34,4 +34,4 @@ class HostLibrary {
     HostTable table_;
 };
 
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

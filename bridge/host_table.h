@@ -5,7 +5,7 @@
 
 #include "vellquib.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 
 struct HostTable {
     InitDDEProc InitDDE = nullptr;
@@ -19,4 +19,4 @@ struct HostTable {
     QuibSendProc QuibSend = nullptr;
 };
 
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

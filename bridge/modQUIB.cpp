@@ -10,7 +10,7 @@
 #include "platform/exe_name.h"
 #include "platform/find.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 
 std::u16string gStatus;
 std::u16string gMessageText1;
@@ -35,7 +35,7 @@ void DecodeCounted(const char* text, int32_t length, std::u16string& out) {
 
 // Keeps a failure inside a callback from crossing into the library.
 template <typename Body>
-void Guarded(Body body) noexcept {
+void RunKeepingFailure(Body body) noexcept {
     try {
         body();
     } catch (...) {
@@ -117,12 +117,12 @@ RequestOutcome RequestLoop(RequestLimits limits, Call call) {
 }  // namespace
 
 void VELLQUIB_CALL StatusCallback(const char* status, int32_t length) noexcept {
-    Guarded([&] { DecodeCounted(status, length, gStatus); });
+    RunKeepingFailure([&] { DecodeCounted(status, length, gStatus); });
 }
 
 void VELLQUIB_CALL MessageCallback(const char* text1, int32_t length1, int16_t number,
                                    const char* text2, int32_t length2) noexcept {
-    Guarded([&] {
+    RunKeepingFailure([&] {
         DecodeCounted(text1, length1, gMessageText1);
         DecodeCounted(text2, length2, gMessageText2);
         gMessageNumber = number;
@@ -130,7 +130,7 @@ void VELLQUIB_CALL MessageCallback(const char* text1, int32_t length1, int16_t n
 }
 
 void VELLQUIB_CALL TextCallback(const char* buffer, int32_t length) noexcept {
-    Guarded([&] {
+    RunKeepingFailure([&] {
         // Into the previous text's storage: a buffer of many megabytes is not
         // allocated (and its pages faulted in) afresh on every fetch. Storage
         // far larger than the new text is given back.
@@ -226,4 +226,4 @@ RequestOutcome GetAllText(RequestLimits limits) {
     });
 }
 
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

@@ -15,7 +15,7 @@
 
 #include "bridge/host_table.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 
 // --- Bridge state, filled by the callbacks ---------------------------------
 
@@ -101,4 +101,4 @@ inline constexpr RequestLimits kDefaultRequestLimits{200, std::chrono::milliseco
 // touched here.
 [[nodiscard]] RequestOutcome GetAllText(RequestLimits limits = kDefaultRequestLimits);
 
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

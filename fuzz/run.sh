@@ -10,15 +10,20 @@
 #
 # The corpora in build/fuzz/corpus grow from run to run.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/../scripts/common.sh"
 
 seconds=${1:-20}
 build=build/fuzz
 targets=(text_callback text_limits tokenizer avatar_list)
 
-cmake -S fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 >/dev/null
+quib_say_first_build "$build"
+if ! quib_quiet cmake -S fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo ||
+    ! quib_quiet cmake --build "$build" -j2; then
+    echo "fuzz: the build of the fuzz targets failed" >&2
+    exit 1
+fi
 
 # Short host buffers for the text callback: the literal analysis it is checked
 # against copies the unread rest for every line. The 16-bit limits have their

@@ -2,11 +2,16 @@
  * vellquib.h - the C interface of the host library vellquib.dll, through
  * which a plug-in talks to the host client of the chat world Vell.
  *
- * This file is the reference for plug-in authors. Each section says first
- * what every host library guarantees and what every plug-in must do, and
- * then, marked "Stand-in:", what the stand-in library shipped with QuibDemo
- * does beyond that. A plug-in that relies only on the first part works with
- * any host. vellquib/README.md shows the life of a link step by step.
+ * This file is the reference for plug-in authors. In each section the plain
+ * text says what every host library guarantees and what every plug-in must
+ * do; a plug-in that relies on that alone works with any host. Three marks
+ * set the rest apart:
+ *   Advice:    what a new plug-in should do where the rules leave a choice;
+ *   QuibDemo:  what the demo program does where that differs from the
+ *              advice, and why (it follows a description of its own);
+ *   Stand-in:  what the stand-in library shipped with QuibDemo does beyond
+ *              the guarantees.
+ * vellquib/README.md shows the life of a link step by step.
  *
  * LOADING
  *   The library is the file vellquib.dll. Load it by its full path (a
@@ -68,10 +73,17 @@
  *     every other text                     not done; repeat the request.
  *   Compare statuses exactly, byte by byte over the whole length (a status
  *   is counted like every callback string: "0" followed by a NUL is not "0",
- *   so strcmp on the raw pointer is not enough). A plug-in should bound its
- *   repetitions (by count or time) so that a host that stays busy cannot
- *   hold it for ever. If no status came during a request (a host that is
- *   gone), do not repeat it.
+ *   so strcmp on the raw pointer is not enough). A request that returns
+ *   without a status breaks the host's side of the rules (a host that is
+ *   gone, for instance).
+ *   Advice: bound the repetitions (by count or time) so that a host that
+ *   stays busy cannot hold the plug-in for ever; forget the last status
+ *   before each request, and end a request that returns without a status
+ *   instead of repeating it (examples/hello_plugin.c does both).
+ *   QuibDemo: keeps the last status across requests and judges a request
+ *   without a status by it, as its description requires, so after a stale
+ *   "6" it repeats the request until its bound (200 calls or 2 s). Do not
+ *   copy this.
  *   Stand-in: reports "-1" for unusable arguments (see each export), "10"
  *   for a plug-in name that is not registered, "6" at random
  *   (VELLQUIB_BUSY_PERCENT) and otherwise "0"; it reports no other text
@@ -143,10 +155,16 @@ typedef void(VELLQUIB_CALL* QuibMessageCallback)(const char* speaker, int32_t sp
  * each ended by CR LF, then four characters and a NUL, all counted in length.
  * The text proper ends before the four characters that precede the first NUL;
  * trailing CR LF pairs are not part of it. A host always sends the frame, so
- * the first NUL comes after at least four bytes; a plug-in should read a
- * buffer that breaks this rule as holding no text. Comes once for each QuibGetAllText
- * answered "0": inside that call or later, while the owning thread dispatches
- * messages; a plug-in waits for it with a message loop and a time-out.
+ * the first NUL comes after at least four bytes (after exactly four in the
+ * frame of no lines). Comes once for each QuibGetAllText answered "0":
+ * inside that call or later, while the owning thread dispatches messages; a
+ * plug-in waits for it with a message loop and a time-out.
+ * Advice: read a buffer whose first NUL is among its first five bytes as
+ * holding no text (the frame of no lines, or a broken frame).
+ * QuibDemo: cuts only where the first NUL comes after the fifth byte and
+ * keeps any other buffer whole as its text, NUL included (shown visibly), as
+ * its description requires; the frame of no lines shows as its four
+ * characters.
  * Stand-in: always later; the four characters are the line count in decimal
  * digits; VELLQUIB_DELIVERY_MS after the request (default 150). */
 typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length);
@@ -156,14 +174,21 @@ typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length
 /* Opens the link to the host client. pluginName is the plug-in's identity
  * (QuibDemo passes its executable's name without extension); pass the same
  * name to every export that takes one, as the host registers and answers by
- * name. The three callbacks receive everything the host sends. Call it once,
+ * name. The three callbacks receive everything the host sends. Call it
  * before any other export, on the thread that will own the link. Returns 0
  * when the link is open; then callbacks may come until KillDDE returns. Any
  * other value: no link, no callback will come, and KillDDE is not needed.
+ * A host opens one link at a time; whether it opens another after KillDDE
+ * without the library being loaded afresh is not promised.
+ * Advice: call InitDDE once per load of the library, as QuibDemo does (once
+ * when its window loads, KillDDE once when it unloads); to start afresh,
+ * unload the library and load it again.
  * Stand-in: the callbacks may be null (they are then not called). Results:
  * -1 pluginName null or empty, 2 a link is already open, 3 the link's window
  * could not be made, 4 the script (VELLQUIB_SCRIPT) cannot be used, or the
- * value of VELLQUIB_INIT_RESULT, or the script's. Reports no status. */
+ * value of VELLQUIB_INIT_RESULT, or the script's. Reports no status. After
+ * KillDDE it opens a link again, with a fresh world (a script goes on where
+ * it stood), which its tests use; a plug-in should not rely on that. */
 typedef int16_t(VELLQUIB_CALL* InitDDEProc)(const char* pluginName, QuibStatusCallback onStatus,
                                             QuibMessageCallback onMessage, QuibTextCallback onText);
 

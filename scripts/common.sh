@@ -44,17 +44,35 @@ quib_prepare() {
     fi
 }
 
-# quib_build BUILD_DIR TARGET...: configures the Windows preset the scripts run
-# (quib_windows_preset) in BUILD_DIR and builds the targets. Quiet when it
-# works; when it does not, the output of the failing step: CMake's messages, or
-# the compiler's with the failing target (ninja's FAILED: line), without
-# ninja's progress lines.
-quib_build() {
-    local build=$1 log
-    shift
-    if ! log=$(cmake --preset "$(quib_windows_preset)" -B "$build" 2>&1) ||
-        ! log=$(cmake --build "$build" --target "$@" 2>&1); then
+# quib_quiet CMD...: runs a build step and shows nothing when it works. When
+# it fails, its output follows (CMake's messages, or the compiler's with the
+# failing target: ninja's FAILED: line), without ninja's progress lines, and
+# the step's status is returned.
+quib_quiet() {
+    local log status=0
+    log=$("$@" 2>&1) || status=$?
+    if [ "$status" -ne 0 ]; then
         printf '%s\n' "$log" | grep -v '^\[[0-9]*/[0-9]*\] ' >&2
+    fi
+    return "$status"
+}
+
+# quib_say_first_build BUILD_DIR: one line before the first build of a folder,
+# which compiles every source and takes minutes rather than seconds.
+quib_say_first_build() {
+    [ -f "$1/.ninja_log" ] ||
+        echo "$(basename "$quib_self"): first build in $1: every source is compiled (minutes)" >&2
+}
+
+# quib_build BUILD_DIR TARGET...: configures the Windows preset the scripts run
+# (quib_windows_preset) in BUILD_DIR and builds the targets, quietly unless a
+# step fails (quib_quiet); then the script ends.
+quib_build() {
+    local build=$1
+    shift
+    quib_say_first_build "$build"
+    if ! quib_quiet cmake --preset "$(quib_windows_preset)" -B "$build" ||
+        ! quib_quiet cmake --build "$build" --target "$@"; then
         echo "$(basename "$quib_self"): the build failed" >&2
         exit 1
     fi

@@ -61,18 +61,13 @@ bin=$build/bin
 # The build's own Wine loader (the 64-bit one for a 64-bit build).
 wine() { "$build/wine-run.sh" "$@"; }
 
-# Headless: a prefix of its own in which Wine draws the window's title bar
-# itself (there is no window manager to draw it).
+# Headless: a prefix of its own. There is no window manager on the private
+# Xvfb server, so Wine draws the window's frame and title bar itself
+# (scripts/wine-prefix.sh).
 export WINEPREFIX="$build/wineprefix-screenshot"
 # Wine's services of this prefix end with this run's Xvfb server.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wine
-if [ ! -f "$WINEPREFIX/.quib-decorated" ]; then
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-    wineserver -k >/dev/null 2>&1 || true
-    wine
-    touch "$WINEPREFIX/.quib-decorated"
-fi
 
 mkdir -p "$(dirname "$shot")"
 

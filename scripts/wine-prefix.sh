@@ -3,10 +3,10 @@
 # persistent wineserver with Wine's background services runs for it.
 #
 # The services (wineserver, winedevice.exe, ...) inherit the standard streams
-# of the first Wine process that starts them. If that is a test run by ctest,
-# ctest waits for them to close its output pipe, which costs seconds per test
-# or hangs for ever with a persistent server. So they are started here with
-# their streams detached from the caller.
+# of the first Wine process that starts them, and would hold a caller's pipe
+# for as long as they live. So they are started here with their streams
+# detached from the caller (and the build's wine-run.sh keeps every program's
+# streams away from the desktop process, which is started anew later).
 #
 # Every prefix also gets Wine's own fonts (Tahoma, MS Sans Serif, Marlett, ...,
 # from Debian's fonts-wine), so that programs see the faces a Windows system
@@ -15,6 +15,13 @@
 # folder; a prefix made before this gets them on its next use.
 # QUIB_WINE_FONTS=none leaves them out of a new prefix, to see the window as a
 # system without them shows it.
+#
+# On the scripts' own Xvfb servers (QUIB_XVFB_DISPLAY, scripts/with-xvfb.sh)
+# no window manager runs, and Wine's X11 driver, which waits up to two
+# seconds for one to answer each time a window is hidden or destroyed, is told
+# that it manages the windows itself ("Managed"=N): Wine then activates and
+# focuses its windows on its own, as Windows does. On any other display the
+# window manager does that, and the setting is restored.
 # QUIB_WINE_LOADER names the Wine loader to use (default: wine).
 set -eu
 prefix=$1
@@ -25,6 +32,7 @@ mkdir -p "$(dirname "$prefix")"
 (
   flock 9
   if [ ! -f "$prefix/.quib-ready" ]; then
+    echo "wine-prefix: making the Wine prefix $prefix (the first time only)" >&2
     # No Mono or Gecko installers: the tests need neither.
     WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
     # A crash dialog would hang a headless run.
@@ -56,5 +64,14 @@ mkdir -p "$(dirname "$prefix")"
   # Start a persistent server unless one already serves this prefix.
   if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
     "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  fi
+  managed=Y
+  if [ -n "${QUIB_XVFB_DISPLAY:-}" ] && [ "${DISPLAY:-}" = "$QUIB_XVFB_DISPLAY" ]; then
+    managed=N
+  fi
+  if [ "$(cat "$prefix/.quib-managed" 2>/dev/null || echo Y)" != "$managed" ]; then
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$managed" /f \
+      </dev/null >/dev/null 2>&1 9>&-
+    echo "$managed" >"$prefix/.quib-managed"
   fi
 ) 9>"$prefix.lock"

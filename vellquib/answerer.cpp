@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace vellsim {
+namespace quib::standin {
 
 int32_t StatusNumber(std::string_view status) {
     return static_cast<int32_t>(std::strtol(std::string(status).c_str(), nullptr, 10));
@@ -17,4 +17,4 @@ int32_t Answerer::Report(std::string_view status) {
     return number;
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

@@ -16,7 +16,7 @@
 #include "script.h"
 #include "sim_world.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 // A status as the number that the requests return.
 int32_t StatusNumber(std::string_view status);
@@ -98,4 +98,4 @@ class ScriptAnswerer final : public Answerer {
     const ScriptAnswer* initAnswer_;
 };
 
-}  // namespace vellsim
+}  // namespace quib::standin

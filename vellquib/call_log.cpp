@@ -2,7 +2,7 @@
 
 #include "script.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 CallLog::~CallLog() {
     if (file_) {
@@ -55,4 +55,4 @@ std::string QuotedArgument(const char* text) {
     return text ? Quoted(text) : std::string("null");
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellsim {
+namespace quib::standin {
 
 class CallLog {
   public:
@@ -42,4 +42,4 @@ std::string Invocation(std::string_view name, std::initializer_list<std::string_
 // A NUL-terminated argument as received: quoted, or null.
 std::string QuotedArgument(const char* text);
 
-}  // namespace vellsim
+}  // namespace quib::standin

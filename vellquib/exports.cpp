@@ -20,8 +20,8 @@
 
 namespace {
 
-using vellsim::Answerer;
-using vellsim::PluginLink;
+using quib::standin::Answerer;
+using quib::standin::PluginLink;
 
 // InitDDE's results besides 0 and the configured ones.
 constexpr int16_t kAlreadyOpen = 2;
@@ -38,7 +38,7 @@ std::optional<Session> gSession;
 
 // The script, read by the first InitDDE that finds it usable; its answers
 // go on from link to link while the library stays loaded.
-std::optional<vellsim::Script> gScript;
+std::optional<quib::standin::Script> gScript;
 
 // The answerer of the open link, when the caller owns it.
 Answerer* OwnAnswerer() {
@@ -73,15 +73,15 @@ bool LoadScript(const std::string& path) {
     if (gScript) {
         return true;
     }
-    auto read = vellsim::ReadScriptFile(path);
-    if (auto* script = std::get_if<vellsim::Script>(&read)) {
+    auto read = quib::standin::ReadScriptFile(path);
+    if (auto* script = std::get_if<quib::standin::Script>(&read)) {
         gScript = std::move(*script);
         return true;
     }
     const std::string error =
         std::get<std::string>(read) + "; InitDDE returns " + std::to_string(kScriptUnusable);
-    vellsim::LogNote(error);
-    vellsim::ToStandardError(error);
+    quib::standin::LogNote(error);
+    quib::standin::ToStandardError(error);
     return false;
 }
 
@@ -94,18 +94,20 @@ int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallbac
     if (!Usable(plugin)) {
         return -1;
     }
-    vellsim::Config config = vellsim::Config::FromEnvironment(&vellsim::EnvironmentValue);
-    const std::optional<std::string> scriptPath = vellsim::EnvironmentValue("VELLQUIB_SCRIPT");
+    quib::standin::Config config =
+        quib::standin::Config::FromEnvironment(&quib::standin::EnvironmentValue);
+    const std::optional<std::string> scriptPath =
+        quib::standin::EnvironmentValue("VELLQUIB_SCRIPT");
     const bool scripted = scriptPath && !scriptPath->empty();
-    const vellsim::ScriptAnswer* answer = nullptr;
+    const quib::standin::ScriptAnswer* answer = nullptr;
     if (scripted) {
         if (!LoadScript(*scriptPath)) {
             return kScriptUnusable;
         }
-        answer = gScript->Next(vellsim::Export::InitDDE);
+        answer = gScript->Next(quib::standin::Export::InitDDE);
         if (answer && answer->initResult != 0) {
-            vellsim::LogNote("script line " + std::to_string(answer->line) + ": InitDDE returns " +
-                             std::to_string(answer->initResult));
+            quib::standin::LogNote("script line " + std::to_string(answer->line) +
+                                   ": InitDDE returns " + std::to_string(answer->initResult));
             return answer->initResult;
         }
     } else if (config.initResult != 0) {
@@ -116,9 +118,10 @@ int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallbac
     }
     std::unique_ptr<Answerer> answerer;
     if (scripted) {
-        answerer = std::make_unique<vellsim::ScriptAnswerer>(*link, *gScript, *scriptPath, answer);
+        answerer =
+            std::make_unique<quib::standin::ScriptAnswerer>(*link, *gScript, *scriptPath, answer);
     } else {
-        answerer = std::make_unique<vellsim::WorldAnswerer>(*link, std::move(config));
+        answerer = std::make_unique<quib::standin::WorldAnswerer>(*link, std::move(config));
     }
     gSession = Session{std::move(link), std::move(answerer)};
     gSession->answerer->Opened();
@@ -126,10 +129,10 @@ int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallbac
 }
 
 // QuibRegister and QuibUnregister.
-int32_t Registration(vellsim::Export what, const char* plugin) {
+int32_t Registration(quib::standin::Export what, const char* plugin) {
     return MinusOneOnFailure([&]() -> int32_t {
-        vellsim::LogCall(
-            vellsim::Invocation(vellsim::ExportName(what), {vellsim::QuotedArgument(plugin)}));
+        quib::standin::LogCall(quib::standin::Invocation(quib::standin::ExportName(what),
+                                                         {quib::standin::QuotedArgument(plugin)}));
         Answerer* a = OwnAnswerer();
         if (!a || !Usable(plugin)) {
             return -1;
@@ -148,8 +151,8 @@ extern "C" {
 int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                               QuibMessageCallback onMessage, QuibTextCallback onText) {
     return static_cast<int16_t>(MinusOneOnFailure([&]() -> int32_t {
-        vellsim::LogCall(vellsim::Invocation(
-            "InitDDE", {vellsim::QuotedArgument(plugin),
+        quib::standin::LogCall(quib::standin::Invocation(
+            "InitDDE", {quib::standin::QuotedArgument(plugin),
                         CallbackArgument(reinterpret_cast<const void*>(onStatus), "onStatus"),
                         CallbackArgument(reinterpret_cast<const void*>(onMessage), "onMessage"),
                         CallbackArgument(reinterpret_cast<const void*>(onText), "onText")}));
@@ -159,7 +162,7 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
 
 int32_t VELLQUIB_CALL KillDDE(void) {
     return MinusOneOnFailure([]() -> int32_t {
-        vellsim::LogCall("KillDDE()");
+        quib::standin::LogCall("KillDDE()");
         if (!OwnAnswerer()) {
             return -1;
         }
@@ -169,20 +172,20 @@ int32_t VELLQUIB_CALL KillDDE(void) {
 }
 
 int32_t VELLQUIB_CALL QuibRegister(const char* plugin) {
-    return Registration(vellsim::Export::QuibRegister, plugin);
+    return Registration(quib::standin::Export::QuibRegister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibUnregister(const char* plugin) {
-    return Registration(vellsim::Export::QuibUnregister, plugin);
+    return Registration(quib::standin::Export::QuibUnregister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* avatar,
                                       char* message) {
     return MinusOneOnFailure([&]() -> int32_t {
-        vellsim::LogCall(vellsim::Invocation(
+        quib::standin::LogCall(quib::standin::Invocation(
             "QuibCommunicate",
-            {vellsim::QuotedArgument(plugin), std::to_string(mode), vellsim::QuotedArgument(avatar),
-             vellsim::QuotedArgument(message)}));
+            {quib::standin::QuotedArgument(plugin), std::to_string(mode),
+             quib::standin::QuotedArgument(avatar), quib::standin::QuotedArgument(message)}));
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
@@ -190,7 +193,7 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
         if (!Usable(plugin) || !avatar || !message) {
             return a->Refuse();
         }
-        return a->Answer({.what = vellsim::Export::QuibCommunicate,
+        return a->Answer({.what = quib::standin::Export::QuibCommunicate,
                           .plugin = plugin,
                           .mode = mode,
                           .avatar = avatar,
@@ -200,36 +203,38 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
 
 int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
     return MinusOneOnFailure([&]() -> int32_t {
-        vellsim::LogCall(vellsim::Invocation("QuibGetAllText", {vellsim::QuotedArgument(plugin)}));
+        quib::standin::LogCall(
+            quib::standin::Invocation("QuibGetAllText", {quib::standin::QuotedArgument(plugin)}));
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
         }
         return Usable(plugin)
-                   ? a->Answer({.what = vellsim::Export::QuibGetAllText, .plugin = plugin})
+                   ? a->Answer({.what = quib::standin::Export::QuibGetAllText, .plugin = plugin})
                    : a->Refuse();
     });
 }
 
 int32_t VELLQUIB_CALL IsVellThere(void) {
     return MinusOneOnFailure([]() -> int32_t {
-        vellsim::LogCall("IsVellThere()");
+        quib::standin::LogCall("IsVellThere()");
         return OwnAnswerer() ? 1 : 0;
     });
 }
 
 int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
     return MinusOneOnFailure([&]() -> int32_t {
-        vellsim::LogCall(vellsim::Invocation(
-            "QuibSend", {vellsim::QuotedArgument(plugin), vellsim::QuotedArgument(command)}));
+        quib::standin::LogCall(quib::standin::Invocation(
+            "QuibSend",
+            {quib::standin::QuotedArgument(plugin), quib::standin::QuotedArgument(command)}));
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
         }
-        return Usable(plugin) && command
-                   ? a->Answer(
-                         {.what = vellsim::Export::QuibSend, .plugin = plugin, .command = command})
-                   : a->Refuse();
+        return Usable(plugin) && command ? a->Answer({.what = quib::standin::Export::QuibSend,
+                                                      .plugin = plugin,
+                                                      .command = command})
+                                         : a->Refuse();
     });
 }
 

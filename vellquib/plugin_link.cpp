@@ -8,7 +8,7 @@
 #include "process_log.h"
 #include "script.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 namespace {
 
@@ -194,4 +194,4 @@ LRESULT CALLBACK PluginLink::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPAR
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

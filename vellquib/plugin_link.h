@@ -29,7 +29,7 @@
 
 #include "vellquib.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 class PluginLink {
   public:
@@ -87,4 +87,4 @@ class PluginLink {
     UINT_PTR nextId_ = 1;
 };
 
-}  // namespace vellsim
+}  // namespace quib::standin

@@ -8,7 +8,7 @@
 #include "call_log.h"
 #include "plugin_link.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 namespace {
 
@@ -87,4 +87,4 @@ bool LogIsOpen() {
     return Log().IsOpen();
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellsim {
+namespace quib::standin {
 
 // The value of an environment variable, or nullopt when it is unset.
 std::optional<std::string> EnvironmentValue(const char* name);
@@ -30,4 +30,4 @@ void LogCallback(std::string_view invocation);
 // A note of the library's own: the link opened, a script error.
 void LogNote(std::string_view note);
 
-}  // namespace vellsim
+}  // namespace quib::standin

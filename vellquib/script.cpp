@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-namespace vellsim {
+namespace quib::standin {
 
 namespace {
 
@@ -384,4 +384,4 @@ std::string Quoted(std::string_view bytes) {
     return out;
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-namespace vellsim {
+namespace quib::standin {
 
 // The exports a script answers, in the order of the interface header.
 enum class Export {
@@ -101,4 +101,4 @@ std::string FramedText(const std::vector<std::string>& lines);
 // \xHH for the other bytes outside printable ASCII.
 std::string Quoted(std::string_view bytes);
 
-}  // namespace vellsim
+}  // namespace quib::standin

@@ -6,7 +6,7 @@
 #include "answerer.h"
 #include "process_log.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 namespace {
 
@@ -80,4 +80,4 @@ int32_t ScriptAnswerer::Answer(const Call& call) {
     return open ? Report(*answer->status) : StatusNumber(*answer->status);
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

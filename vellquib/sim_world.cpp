@@ -6,7 +6,7 @@
 
 #include "script.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 namespace {
 
@@ -310,4 +310,4 @@ void World::Notice(std::string text) {
     AddLine(SystemNotice(std::move(text)));
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

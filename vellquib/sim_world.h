@@ -17,7 +17,7 @@
 
 #include "vellquib.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 // Settings of one world. Every value has a default; FromEnvironment reads
 // the documented environment variables over them.
@@ -148,4 +148,4 @@ class World {
 // them) become blanks, and it is cut to kMaxMessageBytes.
 std::string OneLine(std::string_view text);
 
-}  // namespace vellsim
+}  // namespace quib::standin

@@ -5,7 +5,7 @@
 #include "answerer.h"
 #include "process_log.h"
 
-namespace vellsim {
+namespace quib::standin {
 
 WorldAnswerer::WorldAnswerer(PluginLink& link, Config config)
     : Answerer(link), world_(std::move(config)) {}
@@ -82,4 +82,4 @@ int32_t WorldAnswerer::GetAllText(const Call& call) {
     return Report(status);
 }
 
-}  // namespace vellsim
+}  // namespace quib::standin

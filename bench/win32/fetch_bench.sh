@@ -14,19 +14,22 @@
 #   - the CPU time the process uses during a 5-second wait for a text.
 # Usage: bench/win32/fetch_bench.sh [--small]   (--small skips the 16 MiB run)
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/../../scripts/common.sh"
 
 # Wine's services start inside the run's own Xvfb server and end with it.
 if [ -z "${QUIB_IN_XVFB:-}" ]; then
-    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh bench/win32/fetch_bench.sh "$@"
+    QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 exec scripts/with-xvfb.sh "$quib_self" "$@"
 fi
 
-# shellcheck source=scripts/wine-env.sh
-. scripts/wine-env.sh
 preset=$(quib_windows_preset)
 build=$PWD/build/bench-$preset
-cmake --preset "$preset" -B "$build" -DQUIB_BENCH=ON -DQUIB_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target fetch_bench >/dev/null
+quib_say_first_build "$build"
+if ! quib_quiet cmake --preset "$preset" -B "$build" -DQUIB_BENCH=ON -DQUIB_TESTS=OFF ||
+    ! quib_quiet cmake --build "$build" -j2 --target fetch_bench; then
+    echo "fetch_bench: the build failed" >&2
+    exit 1
+fi
 echo "fetch_bench: the $preset build in $build" >&2
 
 export WINEPREFIX="$build/wineprefix"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Start-up figures of QuibDemo.exe under Wine: time from process start to the
-# window shown and the working set then, each beside a bare Win32 window built
-# the same way, and the size of QuibDemo.exe. Prints markdown table rows.
+# window shown and the working set then, each beside two yardsticks built the
+# same way (bench/win32/bare_window.cpp): a bare window with the same
+# eighteen standard controls and common controls 6, and an empty bare window;
+# and the size of QuibDemo.exe. Prints markdown table rows.
 #   bench/win32/startup.sh [runs]     (default 15)
 # QUIB_BENCH_BUILD_DIR: the build folder (default build/win32, or build/win64
 # where 32-bit code runs only emulated; QUIB_WINDOWS chooses, see
@@ -15,7 +17,7 @@ if [ -z "${QUIB_IN_XVFB:-}" ]; then
     if [ -n "${QUIB_BENCH_BUILD_DIR:-}" ]; then
         build=$(quib_user_path "$QUIB_BENCH_BUILD_DIR")
     fi
-    quib_build "$build" quibctl bare_window
+    quib_build "$build" quibctl bare_window bare_controls
     QUIB_IN_XVFB=1 QUIB_FORCE_XVFB=1 QUIB_BENCH_BUILD_DIR=$build \
         exec scripts/with-xvfb.sh "$quib_self" "$@"
 fi

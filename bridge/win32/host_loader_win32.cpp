@@ -9,7 +9,7 @@
 #include "platform/exe_name.h"
 #include "platform/win32/handles.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 
 struct HostLibrary::Module {
     quib::platform::UniqueModule handle;
@@ -79,4 +79,4 @@ std::unique_ptr<HostLibrary> HostLibrary::Load(const std::u16string& fileName) {
 
 HostLibrary::~HostLibrary() = default;
 
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

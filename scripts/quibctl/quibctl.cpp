@@ -9,11 +9,13 @@
 //                             type a line, as a user addressing someone
 //   quibctl close <ms>        close the window as a user does (WM_CLOSE) and
 //                             wait for the program to end; exits with its code
-//   quibctl startup <runs>    start QuibDemo.exe and bare_window.exe (beside
-//                             this program) <runs> times each, alternating;
+//   quibctl startup <runs>    start QuibDemo.exe and its two yardsticks,
+//                             bare_controls.exe and bare_window.exe (beside
+//                             this program), <runs> times each, in turn;
 //                             print the median time from process start to the
-//                             window shown and the working set then, their
-//                             ratio, and the size of QuibDemo.exe
+//                             window shown and the working set then, the
+//                             ratios of QuibDemo's to each yardstick's, and
+//                             the size of QuibDemo.exe
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,8 +33,6 @@
 namespace {
 
 using quib::platform::UniqueKernelHandle;
-
-constexpr wchar_t kBareClass[] = L"QuibBench.BareWindow";
 
 std::wstring Beside(const wchar_t* file) {
     wchar_t self[MAX_PATH] = {};
@@ -209,41 +210,59 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// A program that startup measures, with its samples.
+struct Measured {
+    const char* name;
+    std::wstring exe;
+    const wchar_t* windowClass;
+    std::vector<double> ms, kib;
+};
+
 int StartupCommand(int runs) {
-    const std::wstring demo = Beside(L"QuibDemo.exe");
-    const std::wstring bare = Beside(L"bare_window.exe");
-    std::vector<double> demoMs, demoKiB, bareMs, bareKiB;
+    Measured programs[] = {
+        {"QuibDemo.exe", Beside(L"QuibDemo.exe"), QUIBDEMO_WINDOW_CLASS, {}, {}},
+        {"bare window with the same controls",
+         Beside(L"bare_controls.exe"),
+         L"QuibBench.BareControls",
+         {},
+         {}},
+        {"empty bare window", Beside(L"bare_window.exe"), L"QuibBench.BareWindow", {}, {}},
+    };
     // One untimed start of each first: Wine's first start of a program loads
     // and caches far more than later ones.
     Sample s;
-    if (!MeasureOnce(demo, QUIBDEMO_WINDOW_CLASS, s) || !MeasureOnce(bare, kBareClass, s)) {
-        return 1;
+    for (const Measured& p : programs) {
+        if (!MeasureOnce(p.exe, p.windowClass, s)) {
+            return 1;
+        }
     }
     for (int i = 0; i < runs; ++i) {
-        if (!MeasureOnce(demo, QUIBDEMO_WINDOW_CLASS, s)) {
-            return 1;
+        for (Measured& p : programs) {
+            if (!MeasureOnce(p.exe, p.windowClass, s)) {
+                return 1;
+            }
+            p.ms.push_back(s.startMs);
+            p.kib.push_back(s.workingSetKiB);
         }
-        demoMs.push_back(s.startMs);
-        demoKiB.push_back(s.workingSetKiB);
-        if (!MeasureOnce(bare, kBareClass, s)) {
-            return 1;
-        }
-        bareMs.push_back(s.startMs);
-        bareKiB.push_back(s.workingSetKiB);
     }
     WIN32_FILE_ATTRIBUTE_DATA attributes = {};
-    GetFileAttributesExW(demo.c_str(), GetFileExInfoStandard, &attributes);
+    GetFileAttributesExW(programs[0].exe.c_str(), GetFileExInfoStandard, &attributes);
 
-    const double dMs = Median(demoMs), bMs = Median(bareMs);
-    const double dKiB = Median(demoKiB), bKiB = Median(bareKiB);
-    std::printf("| Start-up to window shown, QuibDemo.exe (median of %d) | %.1f ms |\n", runs, dMs);
-    std::printf("| Start-up to window shown, bare Win32 window (median of %d) | %.1f ms |\n", runs,
-                bMs);
-    std::printf("| Start-up ratio QuibDemo / bare window | %.2f |\n", bMs > 0 ? dMs / bMs : 0.0);
-    std::printf("| Working set when shown, QuibDemo.exe | %.0f KiB |\n", dKiB);
-    std::printf("| Working set when shown, bare Win32 window | %.0f KiB |\n", bKiB);
-    std::printf("| Working set ratio QuibDemo / bare window | %.2f |\n",
-                bKiB > 0 ? dKiB / bKiB : 0.0);
+    const double demoMs = Median(programs[0].ms), demoKiB = Median(programs[0].kib);
+    for (const Measured& p : programs) {
+        std::printf("| Start-up to window shown, %s (median of %d) | %.1f ms |\n", p.name, runs,
+                    Median(p.ms));
+    }
+    for (const Measured& p : programs) {
+        std::printf("| Working set when shown, %s | %.0f KiB |\n", p.name, Median(p.kib));
+    }
+    for (size_t i = 1; i < std::size(programs); ++i) {
+        const double ms = Median(programs[i].ms), kib = Median(programs[i].kib);
+        std::printf("| Start-up ratio QuibDemo / %s | %.2f |\n", programs[i].name,
+                    ms > 0 ? demoMs / ms : 0.0);
+        std::printf("| Working set ratio QuibDemo / %s | %.2f |\n", programs[i].name,
+                    kib > 0 ? demoKiB / kib : 0.0);
+    }
     std::printf("| Size of QuibDemo.exe | %lu bytes |\n", attributes.nFileSizeLow);
     return 0;
 }

@@ -5,7 +5,7 @@
 #include "bridge/modQUIB.h"
 #include "tests/support/fake_host.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 namespace {
 
 using quib::test::FakeHost;
@@ -120,4 +120,4 @@ TEST_F(Callbacks, EveryStatusTextIsDefined) {
 }
 
 }  // namespace
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

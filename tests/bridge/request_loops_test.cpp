@@ -10,7 +10,7 @@
 #include "platform/error.h"
 #include "tests/support/fake_host.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 namespace {
 
 using quib::test::FakeHost;
@@ -197,4 +197,4 @@ TEST_F(RequestLoops, CallsWithoutAHostAreAClearError) {
 }
 
 }  // namespace
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

@@ -72,16 +72,16 @@ FakeHost& FakeHost::Get() {
 
 void FakeHost::Reset() {
     *this = FakeHost();
-    modQUIB::gStatus.clear();
-    modQUIB::gMessageText1.clear();
-    modQUIB::gMessageText2.clear();
-    modQUIB::gTextBuffer.clear();
-    modQUIB::gMessageNumber = 0;
-    modQUIB::gTextDeliveries = 0;
+    quib::modQUIB::gStatus.clear();
+    quib::modQUIB::gMessageText1.clear();
+    quib::modQUIB::gMessageText2.clear();
+    quib::modQUIB::gTextBuffer.clear();
+    quib::modQUIB::gMessageNumber = 0;
+    quib::modQUIB::gTextDeliveries = 0;
 }
 
-modQUIB::HostTable FakeHost::Table() const {
-    modQUIB::HostTable t;
+quib::modQUIB::HostTable FakeHost::Table() const {
+    quib::modQUIB::HostTable t;
     t.InitDDE = &FakeInitDDE;
     t.KillDDE = &FakeKillDDE;
     t.QuibRegister = &FakeRegister;
@@ -111,17 +111,18 @@ void FakeHost::Answer() {
 }
 
 void FakeHost::ReportStatus(const std::string& status) const {
-    (onStatus ? onStatus : &modQUIB::StatusCallback)(status.data(),
-                                                     static_cast<int32_t>(status.size()));
+    (onStatus ? onStatus : &quib::modQUIB::StatusCallback)(status.data(),
+                                                           static_cast<int32_t>(status.size()));
 }
 
 void FakeHost::DeliverText(const std::string& bytes) const {
-    (onText ? onText : &modQUIB::TextCallback)(bytes.data(), static_cast<int32_t>(bytes.size()));
+    (onText ? onText : &quib::modQUIB::TextCallback)(bytes.data(),
+                                                     static_cast<int32_t>(bytes.size()));
 }
 
 void FakeHost::DeliverMessage(const std::string& text1, int16_t number,
                               const std::string& text2) const {
-    (onMessage ? onMessage : &modQUIB::MessageCallback)(
+    (onMessage ? onMessage : &quib::modQUIB::MessageCallback)(
         text1.data(), static_cast<int32_t>(text1.size()), number, text2.data(),
         static_cast<int32_t>(text2.size()));
 }

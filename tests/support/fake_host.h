@@ -20,7 +20,7 @@ struct FakeHost {
 
     // Forgets calls, script and callbacks; resets the bridge state too.
     void Reset();
-    modQUIB::HostTable Table() const;
+    quib::modQUIB::HostTable Table() const;
 
     // --- Script ---
     int16_t initResult = 0;

@@ -10,7 +10,7 @@
 #include "vellquib/call_log.h"
 #include "vellquib/script.h"
 
-namespace vellsim {
+namespace quib::standin {
 namespace {
 
 TEST(Script, AnswersComePerExportInTheOrderWritten) {
@@ -141,4 +141,4 @@ TEST(CallLog, OneFlushedLinePerEventWithEscapedArguments) {
 }
 
 }  // namespace
-}  // namespace vellsim
+}  // namespace quib::standin

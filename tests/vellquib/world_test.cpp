@@ -9,7 +9,7 @@
 #include "platform/codepage.h"
 #include "vellquib/sim_world.h"
 
-namespace vellsim {
+namespace quib::standin {
 namespace {
 
 Config Quiet() {
@@ -33,7 +33,7 @@ TEST(World, FramedBufferTrimsToExactlyTheLines) {
     EXPECT_EQ(framed.substr(framed.size() - 5, 4), "0010");
     // The program's own trimming gives back the lines and nothing else.
     std::u16string trimmed = quib::platform::DecodeSystemCodePage(framed);
-    modQUIB::TrimTextBuffer(trimmed);
+    quib::modQUIB::TrimTextBuffer(trimmed);
     EXPECT_EQ(trimmed, quib::platform::DecodeSystemCodePage(expected));
 }
 
@@ -230,4 +230,4 @@ TEST(Config, ReadsTheEnvironmentAndIgnoresWhatItCannotUse) {
 }
 
 }  // namespace
-}  // namespace vellsim
+}  // namespace quib::standin

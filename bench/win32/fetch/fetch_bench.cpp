@@ -64,8 +64,8 @@ int32_t VELLQUIB_CALL HostGetAllText(const char*) {
     return 0;
 }
 
-modQUIB::HostTable Table() {
-    modQUIB::HostTable t;
+quib::modQUIB::HostTable Table() {
+    quib::modQUIB::HostTable t;
     t.InitDDE = &HostInitDDE;
     t.KillDDE = &HostNoArgs;
     t.QuibRegister = &HostPlugin;
@@ -186,7 +186,7 @@ void MeasureFetch(frmDemo& window, size_t bytes, const char* label, int rounds) 
     gHost.buffer = Generate(bytes);
     // What the window will show: decoded, trimmed, NULs made visible.
     std::u16string text = quib::platform::DecodeSystemCodePage(gHost.buffer);
-    modQUIB::TrimTextBuffer(text);
+    quib::modQUIB::TrimTextBuffer(text);
     const std::u16string shown = quib::app::VisibleText(text);
     std::vector<std::u16string> names;
     for (int i = 0; i < kSpeakers; ++i) {

@@ -8,7 +8,7 @@
 #include "bridge/modQUIB.h"
 #include "platform/error.h"
 
-namespace modQUIB {
+namespace quib::modQUIB {
 namespace {
 
 std::u16string ErrorText(const quib::NumberedError& e) {
@@ -90,4 +90,4 @@ TEST(HostLoader, ALibraryInTheCurrentFolderOrOnPathIsNotLoaded) {
 }
 
 }  // namespace
-}  // namespace modQUIB
+}  // namespace quib::modQUIB

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-namespace velltrace {
+namespace quib::tracer {
 
 namespace {
 
-using vellsim::Export;
-using vellsim::Quoted;
+using standin::Export;
+using standin::Quoted;
 
 // The longest "after" a script takes.
 constexpr long long kMaxAfterMs = 600000;
@@ -50,7 +50,7 @@ std::string TextEvent(std::string_view when, std::string_view bytes) {
         for (size_t end; (end = body.find("\r\n", pos)) != std::string_view::npos; pos = end + 2) {
             lines.emplace_back(body.substr(pos, end - pos));
         }
-        if (pos == body.size() && vellsim::FramedText(lines) == bytes) {
+        if (pos == body.size() && standin::FramedText(lines) == bytes) {
             std::string out = "text " + std::string(when);
             for (const std::string& l : lines) {
                 out += ' ';
@@ -219,7 +219,7 @@ std::string Recorder::Lines(const Entry& entry) const {
     if (!entry.comment.empty()) {
         return entry.comment;
     }
-    const std::string name = vellsim::ExportName(entry.e);
+    const std::string name = standin::ExportName(entry.e);
     if (entry.how != Call::Answered) {
         // What the host did, for the reader; the stand-in answers such a call
         // by itself.
@@ -287,4 +287,4 @@ std::string Recorder::Later(const Item& item, double ms) const {
     return out + "  " + *EventText(item, when) + "\n";
 }
 
-}  // namespace velltrace
+}  // namespace quib::tracer

@@ -22,7 +22,7 @@
 
 #include "script.h"
 
-namespace velltrace {
+namespace quib::tracer {
 
 // A writable buffer of a call: size bytes, its NUL included.
 struct CallBuffer {
@@ -49,7 +49,7 @@ class Recorder {
     };
     using Buffer = CallBuffer;
     // A call begins; invocation is its call-log text ("QuibRegister(...)").
-    void Begin(vellsim::Export e, Call how, std::string invocation, Buffer avatar = {},
+    void Begin(standin::Export e, Call how, std::string invocation, Buffer avatar = {},
                Buffer message = {});
     // The call that began last and has not ended yet ends, with its result.
     void End(int32_t result, double ms);
@@ -70,7 +70,7 @@ class Recorder {
         std::string said;
     };
     struct Entry {
-        vellsim::Export e = vellsim::Export::InitDDE;
+        standin::Export e = standin::Export::InitDDE;
         Call how = Call::Answered;
         std::string invocation;
         Buffer buffers[2];
@@ -108,4 +108,4 @@ std::string StatusWord(std::string_view status);
 // framed as a host frames them, else "raw" with the bytes.
 std::string TextEvent(std::string_view when, std::string_view bytes);
 
-}  // namespace velltrace
+}  // namespace quib::tracer

@@ -39,14 +39,14 @@
 
 namespace {
 
-using vellsim::EnvironmentValue;
-using vellsim::Export;
-using vellsim::Invocation;
-using vellsim::Quoted;
-using vellsim::QuotedArgument;
-using vellsim::TimeOfDay;
-using vellsim::ToStandardError;
-using velltrace::Recorder;
+using quib::standin::EnvironmentValue;
+using quib::standin::Export;
+using quib::standin::Invocation;
+using quib::standin::Quoted;
+using quib::standin::QuotedArgument;
+using quib::standin::TimeOfDay;
+using quib::standin::ToStandardError;
+using quib::tracer::Recorder;
 
 // InitDDE's result when the host library cannot be loaded or lacks an export.
 constexpr int16_t kNoHost = 5;
@@ -77,7 +77,7 @@ std::atomic<DWORD> gLinkThread = 0;
 std::atomic<bool> gLinkOpen = false;
 HMODULE gKeptLoaded = nullptr;  // the reference the open link holds
 
-vellsim::CallLog gLog;
+quib::standin::CallLog gLog;
 Recorder gRecorder;
 std::once_flag gOutputsOpened;
 

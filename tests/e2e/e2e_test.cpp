@@ -89,6 +89,14 @@ class ScriptedHost {
 
 constexpr DWORD kWaitMs = 15000;
 
+std::string ToUtf8(const std::wstring& w) {
+    std::string out(static_cast<size_t>(w.size() * 3 + 1), '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(static_cast<size_t>(std::max(n, 0)));
+    return out;
+}
+
 // QuibDemo.exe with the tracing vellquib.dll beside it, in a folder of their
 // own next to the test program (the tracer has the host's file name).
 class TracedFolder {
@@ -96,17 +104,23 @@ class TracedFolder {
     TracedFolder() : folder_(DemoDriver::OwnFolder() + L"traced\\") {
         CreateDirectoryW(folder_.c_str(), nullptr);
         const std::wstring bin = DemoDriver::OwnFolder();
-        copied_ = CopyFileW((bin + L"QuibDemo.exe").c_str(), (folder_ + L"QuibDemo.exe").c_str(),
-                            FALSE) &&
-                  CopyFileW((bin + L"tracer\\vellquib.dll").c_str(),
-                            (folder_ + L"vellquib.dll").c_str(), FALSE);
+        Copy(bin + L"QuibDemo.exe", folder_ + L"QuibDemo.exe");
+        Copy(bin + L"tracer\\vellquib.dll", folder_ + L"vellquib.dll");
     }
     const std::wstring& Folder() const { return folder_; }
-    bool Copied() const { return copied_; }
+    // Empty when both files were copied; else what failed.
+    const std::string& Failure() const { return failure_; }
 
   private:
+    void Copy(const std::wstring& from, const std::wstring& to) {
+        if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+            failure_ +=
+                "copying " + ToUtf8(from) + " failed with " + std::to_string(GetLastError()) + "; ";
+        }
+    }
+
     std::wstring folder_;
-    bool copied_ = false;
+    std::string failure_;
 };
 
 bool Contains(const std::wstring& text, const std::wstring& part) {
@@ -179,14 +193,6 @@ bool FetchUntil(DemoDriver& demo, const std::function<bool(const std::wstring&)>
 }
 
 #define ASSERT_DRIVEN(demo) ASSERT_TRUE((demo).Failure().empty()) << ToUtf8((demo).Failure())
-
-std::string ToUtf8(const std::wstring& w) {
-    std::string out(static_cast<size_t>(w.size() * 3 + 1), '\0');
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), out.data(),
-                                      static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(static_cast<size_t>(std::max(n, 0)));
-    return out;
-}
 
 TEST(EndToEnd, ModeAndTextsDecideWhetherCommunicateIsEnabled) {
     DemoDriver demo(CalmWorld());
@@ -408,7 +414,7 @@ TEST(EndToEnd, ASessionThroughTheTracerIsUnchangedAndReplaysFromItsRecording) {
     // The tracer in front of the same world: the same window, and its log
     // holds what the stand-in's own log of the run holds.
     const TracedFolder traced;
-    ASSERT_TRUE(traced.Copied());
+    ASSERT_EQ(traced.Failure(), "");
     auto tracedEnv = world;
     tracedEnv[L"VELLQUIB_TRACE_HOST"] = bin + L"vellquib.dll";
     tracedEnv[L"VELLQUIB_LOG"] = hostLog;
@@ -522,7 +528,7 @@ TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
     auto failing = CalmWorld();
     failing[L"VELLQUIB_INIT_RESULT"] = L"1";
     const TracedFolder traced;
-    ASSERT_TRUE(traced.Copied());
+    ASSERT_EQ(traced.Failure(), "");
     const std::wstring traceLog = DemoDriver::OwnFolder() + L"no_host.log";
     DeleteFileW(traceLog.c_str());
     const std::map<std::wstring, std::wstring> noHost = {{L"VELLQUIB_TRACE_HOST", L""},

@@ -5,7 +5,8 @@
 //   bare_controls.exe: built with QUIB_BARE_CONTROLS, the same window with
 //                      the eighteen standard controls that QuibDemo's window
 //                      has (classes, styles, places at 96 dpi), version 6 of
-//                      the common controls and the system's message font;
+//                      the common controls and the face QuibDemo shows
+//                      under Wine with its fonts;
 //                      none of QuibDemo's own work (no host library, no font
 //                      choice, no texts to fill).
 #include <windows.h>
@@ -36,7 +37,7 @@ const Control kControls[] = {
     {WC_BUTTONW, kShown | BS_GROUPBOX, 0, L"", 8, 4, 453, 85},
     {WC_STATICW, kShown | SS_LEFT | SS_NOPREFIX, 0,
      L"A label as long as the window's information text, which wraps over four or five lines "
-     L"of the frame that holds it at the size of the system's message font. It says what the "
+     L"of the frame that holds it in the window's font. It says what the "
      L"program shows, what the host library does for a plug-in and what else the demo has in "
      L"store, so that the label has as much to lay out as the program's own.",
      16, 20, 437, 57},
@@ -63,13 +64,19 @@ const Control kControls[] = {
 };
 static_assert(sizeof kControls / sizeof kControls[0] == 18);
 
-// The controls with the system's message font; false when one cannot be made.
+// The controls, in MS Sans Serif at 8 points: where QuibDemo's captions do
+// not fit in Wine's message font, app/message_font.cpp takes that face, and
+// a TrueType face costs far more to draw at start-up than that bitmap font.
+// False when a control cannot be made.
 bool CreateControls(HWND window, HINSTANCE instance) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    LOGFONTW face = metrics.lfMessageFont;
+    face.lfHeight = -MulDiv(8, 96, 72);
+    lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
     // Lives as long as the program, like QuibDemo's window font.
-    const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    const HFONT font = CreateFontIndirectW(&face);
     for (const Control& c : kControls) {
         HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.caption, c.style, c.x, c.y,
                                        c.width, c.height, window, nullptr, instance, nullptr);

@@ -12,16 +12,6 @@ namespace quib::standin {
 
 namespace {
 
-// The time of a log line: the local time of day to the millisecond.
-std::string TimeOfDay() {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond,
-                  t.wMilliseconds);
-    return text;
-}
-
 CallLog& Log() {
     static CallLog log;
     static std::once_flag opened;
@@ -36,6 +26,15 @@ CallLog& Log() {
 }
 
 }  // namespace
+
+std::string TimeOfDay() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond,
+                  t.wMilliseconds);
+    return text;
+}
 
 std::optional<std::string> EnvironmentValue(const char* name) {
     char small[256];

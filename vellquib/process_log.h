@@ -12,6 +12,10 @@ namespace quib::standin {
 // The value of an environment variable, or nullopt when it is unset.
 std::optional<std::string> EnvironmentValue(const char* name);
 
+// The local time of day to the millisecond, "hh:mm:ss.mmm", as every log
+// line begins.
+std::string TimeOfDay();
+
 // Writes "vellquib: <text>" to the process's standard error, where it has one.
 void ToStandardError(const std::string& text);
 

@@ -268,7 +268,7 @@ const ScriptAnswer* Script::Next(Export e) {
 
 std::variant<Script, ScriptError> ParseScript(std::string_view text) {
     if (text.size() > kMaxScriptBytes) {
-        return ScriptError{0, "the script is larger than 1 MiB"};
+        return ScriptError{0, "the script is larger than 64 MiB"};
     }
     Script script;
     ScriptAnswer* current = nullptr;

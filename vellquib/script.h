@@ -84,8 +84,9 @@ class Script {
 // Reads a script. A malformed one gives the first error and its line.
 std::variant<Script, ScriptError> ParseScript(std::string_view text);
 
-// The longest script file that is read.
-inline constexpr size_t kMaxScriptBytes = 1 << 20;
+// The longest script file that is read: room for a recorded session whose
+// fetches bring megabytes each (tracer/README.md).
+inline constexpr size_t kMaxScriptBytes = size_t{64} << 20;
 
 // Reads the script file at path (8-bit, as the system takes it). The error of
 // one that cannot be read or is malformed names the file and the line:

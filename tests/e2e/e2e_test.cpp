@@ -26,6 +26,40 @@ std::map<std::wstring, std::wstring> CalmWorld() {
             {L"VELLQUIB_INIT_RESULT", L"0"}};
 }
 
+// The whole content of a file; empty when it cannot be read.
+std::string FileText(const std::wstring& path) {
+    std::string text;
+    const quib::platform::UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return text;
+    }
+    char chunk[4096];
+    DWORD n = 0;
+    while (ReadFile(file.Get(), chunk, sizeof chunk, &n, nullptr) && n > 0) {
+        text.append(chunk, n);
+    }
+    return text;
+}
+
+// The calls (">") and callbacks ("<") of a call log, without their times;
+// the notes ("!") of whichever library wrote it are left out.
+std::vector<std::string> LogCalls(const std::wstring& log) {
+    std::vector<std::string> out;
+    const std::string text = FileText(log);
+    size_t pos = 0;
+    for (size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1) {
+        const std::string line = text.substr(pos, end - pos);
+        const size_t mark = line.find(' ');
+        if (mark != std::string::npos && mark + 1 < line.size() &&
+            (line[mark + 1] == '>' || line[mark + 1] == '<')) {
+            out.push_back(line.substr(mark + 1));
+        }
+    }
+    return out;
+}
+
 // A host that answers from a script instead of the world and logs every call
 // and callback; both files lie beside the test program.
 class ScriptedHost {
@@ -46,32 +80,7 @@ class ScriptedHost {
     std::map<std::wstring, std::wstring> Environment() const {
         return {{L"VELLQUIB_SCRIPT", script_}, {L"VELLQUIB_LOG", log_}};
     }
-    // The calls (">") and callbacks ("<") of the log, without their times.
-    std::vector<std::string> Calls() const {
-        std::vector<std::string> out;
-        const quib::platform::UniqueFileHandle file(
-            CreateFileW(log_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            return out;
-        }
-        std::string text;
-        char chunk[4096];
-        DWORD n = 0;
-        while (ReadFile(file.Get(), chunk, sizeof chunk, &n, nullptr) && n > 0) {
-            text.append(chunk, n);
-        }
-        size_t pos = 0;
-        for (size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1) {
-            const std::string line = text.substr(pos, end - pos);
-            const size_t mark = line.find(' ');
-            if (mark != std::string::npos && mark + 1 < line.size() &&
-                (line[mark + 1] == '>' || line[mark + 1] == '<')) {
-                out.push_back(line.substr(mark + 1));
-            }
-        }
-        return out;
-    }
+    std::vector<std::string> Calls() const { return LogCalls(log_); }
 
   private:
     std::wstring script_;
@@ -79,6 +88,40 @@ class ScriptedHost {
 };
 
 constexpr DWORD kWaitMs = 15000;
+
+std::string ToUtf8(const std::wstring& w) {
+    std::string out(static_cast<size_t>(w.size() * 3 + 1), '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(static_cast<size_t>(std::max(n, 0)));
+    return out;
+}
+
+// QuibDemo.exe with the tracing vellquib.dll beside it, in a folder of their
+// own next to the test program (the tracer has the host's file name).
+class TracedFolder {
+  public:
+    TracedFolder() : folder_(DemoDriver::OwnFolder() + L"traced\\") {
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        const std::wstring bin = DemoDriver::OwnFolder();
+        Copy(bin + L"QuibDemo.exe", folder_ + L"QuibDemo.exe");
+        Copy(bin + L"tracer\\vellquib.dll", folder_ + L"vellquib.dll");
+    }
+    const std::wstring& Folder() const { return folder_; }
+    // Empty when both files were copied; else what failed.
+    const std::string& Failure() const { return failure_; }
+
+  private:
+    void Copy(const std::wstring& from, const std::wstring& to) {
+        if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+            failure_ +=
+                "copying " + ToUtf8(from) + " failed with " + std::to_string(GetLastError()) + "; ";
+        }
+    }
+
+    std::wstring folder_;
+    std::string failure_;
+};
 
 bool Contains(const std::wstring& text, const std::wstring& part) {
     return text.find(part) != std::wstring::npos;
@@ -150,14 +193,6 @@ bool FetchUntil(DemoDriver& demo, const std::function<bool(const std::wstring&)>
 }
 
 #define ASSERT_DRIVEN(demo) ASSERT_TRUE((demo).Failure().empty()) << ToUtf8((demo).Failure())
-
-std::string ToUtf8(const std::wstring& w) {
-    std::string out(static_cast<size_t>(w.size() * 3 + 1), '\0');
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), out.data(),
-                                      static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(static_cast<size_t>(std::max(n, 0)));
-    return out;
-}
 
 TEST(EndToEnd, ModeAndTextsDecideWhetherCommunicateIsEnabled) {
     DemoDriver demo(CalmWorld());
@@ -291,6 +326,120 @@ TEST(EndToEnd, AUserSpeaksFetchesPicksAnAvatarSendsAnEspAndExits) {
     ASSERT_DRIVEN(demo);
 }
 
+// What the window shows at the end of a session.
+struct Shown {
+    std::wstring text;
+    std::vector<std::wstring> avatars;
+};
+
+// A session whose calls do not depend on timing, so that its recording
+// replays: register, speak, one fetch, a pick of Quill, an ESP to him, a wait
+// for his answer, one fetch, exit.
+Shown RegisterSpeakFetchPickEspFetchExit(DemoDriver& demo) {
+    Shown shown;
+    if (!demo.Start()) {
+        return shown;
+    }
+    demo.Click(IDC_cmdQuibRegister);
+    demo.Type(IDC_txtText, L"Hello through the tracer");
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                 L"\"&Communicate\" to be enabled for \"Speak\"");
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdGetText);
+    std::vector<std::wstring> avatars;
+    demo.WaitFor(
+        [&] {
+            avatars = demo.ListItems(IDC_lstAvatars);
+            return Contains(demo.Text(IDC_txtVellText), L"Visitor: Hello through the tracer") &&
+                   std::find(avatars.begin(), avatars.end(), L"Quill") != avatars.end();
+        },
+        kWaitMs, L"the spoken line and Quill in the first fetch");
+    const auto quill = std::find(avatars.begin(), avatars.end(), L"Quill") - avatars.begin();
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.WaitFor([&] { return demo.ComboSelection(IDC_cboCommunicationMode) == 2; }, kWaitMs,
+                 L"\"ESP\" to be chosen");
+    demo.ClickListItem(IDC_lstAvatars, static_cast<int>(quill));
+    demo.WaitFor([&] { return demo.Text(IDC_txtAvatar) == L"Quill"; }, kWaitMs,
+                 L"the picked avatar in txtAvatar");
+    demo.Clear(IDC_txtText);
+    demo.Type(IDC_txtText, L"Where is the pier?");
+    demo.WaitFor([&] { return demo.Text(IDC_txtText) == L"Where is the pier?"; }, kWaitMs,
+                 L"the ESP's line in txtText");
+    demo.Click(IDC_cmdCommunicate);
+    // The answer comes 300 ms after the ESP, while the program waits idle.
+    Sleep(1500);
+    demo.Click(IDC_cmdGetText);
+    demo.WaitFor(
+        [&] {
+            const std::wstring t = demo.Text(IDC_txtVellText);
+            return After(t, L"\r\nESP from Quill: ",
+                         t.find(L"\r\nESP to Quill: Where is the pier?")) != std::wstring::npos;
+        },
+        kWaitMs, L"Quill's answer in the second fetch");
+    shown.text = demo.Text(IDC_txtVellText);
+    shown.avatars = demo.ListItems(IDC_lstAvatars);
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    if (demo.WaitForExit(kWaitMs, &code) && code != 0) {
+        demo.Fail(L"exit code " + std::to_wstring(code));
+    }
+    return shown;
+}
+
+TEST(EndToEnd, ASessionThroughTheTracerIsUnchangedAndReplaysFromItsRecording) {
+    // A busy world, so that requests are repeated; no chatter, so that the
+    // calls depend on the seed alone.
+    auto world = CalmWorld();
+    world[L"VELLQUIB_BUSY_PERCENT"] = L"40";
+    world[L"VELLQUIB_SEED"] = L"21";
+    const std::wstring bin = DemoDriver::OwnFolder();
+    const std::wstring straightLog = bin + L"straight.log", hostLog = bin + L"traced_host.log",
+                       traceLog = bin + L"traced.log", recording = bin + L"traced.script",
+                       replayLog = bin + L"replayed.log";
+    for (const std::wstring& f : {straightLog, hostLog, traceLog, recording, replayLog}) {
+        DeleteFileW(f.c_str());
+    }
+
+    auto straightEnv = world;
+    straightEnv[L"VELLQUIB_LOG"] = straightLog;
+    DemoDriver straight(straightEnv);
+    const Shown expected = RegisterSpeakFetchPickEspFetchExit(straight);
+    ASSERT_DRIVEN(straight);
+    ASSERT_NE(expected.text.find(L"went through on try"), std::wstring::npos)
+        << "no request was repeated:\n"
+        << ToUtf8(expected.text);
+
+    // The tracer in front of the same world: the same window, and its log
+    // holds what the stand-in's own log of the run holds.
+    const TracedFolder traced;
+    ASSERT_EQ(traced.Failure(), "");
+    auto tracedEnv = world;
+    tracedEnv[L"VELLQUIB_TRACE_HOST"] = bin + L"vellquib.dll";
+    tracedEnv[L"VELLQUIB_LOG"] = hostLog;
+    tracedEnv[L"VELLQUIB_TRACE_LOG"] = traceLog;
+    tracedEnv[L"VELLQUIB_TRACE_RECORD"] = recording;
+    DemoDriver throughTracer(tracedEnv, traced.Folder());
+    const Shown shown = RegisterSpeakFetchPickEspFetchExit(throughTracer);
+    ASSERT_DRIVEN(throughTracer);
+    EXPECT_EQ(ToUtf8(shown.text), ToUtf8(expected.text));
+    EXPECT_EQ(shown.avatars, expected.avatars);
+    const std::vector<std::string> calls = LogCalls(traceLog);
+    EXPECT_EQ(calls, LogCalls(hostLog));
+    EXPECT_EQ(calls, LogCalls(straightLog));
+
+    // The stand-in answering from the recording: the same calls, statuses,
+    // callbacks and window.
+    DemoDriver replayed({{L"VELLQUIB_SCRIPT", recording}, {L"VELLQUIB_LOG", replayLog}});
+    const Shown replayedShown = RegisterSpeakFetchPickEspFetchExit(replayed);
+    ASSERT_DRIVEN(replayed);
+    EXPECT_EQ(ToUtf8(replayedShown.text), ToUtf8(expected.text));
+    EXPECT_EQ(replayedShown.avatars, expected.avatars);
+    EXPECT_EQ(LogCalls(replayLog), calls);
+    EXPECT_EQ(FileText(replayLog).find("no answer left"), std::string::npos) << FileText(replayLog);
+}
+
 TEST(EndToEnd, ClosingTheWindowEndsTheProgram) {
     DemoDriver demo(CalmWorld());
     ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
@@ -374,21 +523,39 @@ TEST(EndToEnd, ClosingTheWindowDuringAFetchEndsTheProgram) {
 }
 
 TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
-    auto env = CalmWorld();
-    env[L"VELLQUIB_INIT_RESULT"] = L"1";
-    DemoDriver demo(env);
-    ASSERT_TRUE(demo.Start(false)) << ToUtf8(demo.Failure());
-    std::wstring box;
-    ASSERT_TRUE(demo.WaitFor([&] { return !(box = demo.MessageBoxText()).empty(); }, 30000,
-                             L"the start-up error"))
-        << ToUtf8(demo.Failure());
-    EXPECT_TRUE(Contains(box, L"Vell QUIB Demo")) << ToUtf8(box);
-    EXPECT_TRUE(Contains(box, L"10001")) << ToUtf8(box);
-    EXPECT_TRUE(Contains(box, L"Failed to initialize DDE layer")) << ToUtf8(box);
-    EXPECT_EQ(demo.FindMainWindow(), nullptr) << "the window was shown";
-    ASSERT_TRUE(demo.DismissMessageBox());
-    DWORD code = 0;
-    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    // The stand-in told to fail, and the tracer with no host library beside
+    // it (vellquib.host.dll, looked for when VELLQUIB_TRACE_HOST is empty).
+    auto failing = CalmWorld();
+    failing[L"VELLQUIB_INIT_RESULT"] = L"1";
+    const TracedFolder traced;
+    ASSERT_EQ(traced.Failure(), "");
+    const std::wstring traceLog = DemoDriver::OwnFolder() + L"no_host.log";
+    DeleteFileW(traceLog.c_str());
+    const std::map<std::wstring, std::wstring> noHost = {{L"VELLQUIB_TRACE_HOST", L""},
+                                                         {L"VELLQUIB_TRACE_LOG", traceLog}};
+    const std::pair<std::map<std::wstring, std::wstring>, std::wstring> cases[] = {
+        {failing, DemoDriver::OwnFolder()}, {noHost, traced.Folder()}};
+    for (const auto& [env, folder] : cases) {
+        SCOPED_TRACE(ToUtf8(folder));
+        DemoDriver demo(env, folder);
+        ASSERT_TRUE(demo.Start(false)) << ToUtf8(demo.Failure());
+        std::wstring box;
+        ASSERT_TRUE(demo.WaitFor([&] { return !(box = demo.MessageBoxText()).empty(); }, 30000,
+                                 L"the start-up error"))
+            << ToUtf8(demo.Failure());
+        EXPECT_TRUE(Contains(box, L"Vell QUIB Demo")) << ToUtf8(box);
+        EXPECT_TRUE(Contains(box, L"10001")) << ToUtf8(box);
+        EXPECT_TRUE(Contains(box, L"Failed to initialize DDE layer")) << ToUtf8(box);
+        EXPECT_EQ(demo.FindMainWindow(), nullptr) << "the window was shown";
+        ASSERT_TRUE(demo.DismissMessageBox());
+        DWORD code = 0;
+        ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    }
+    // The tracer says why, with the result it gave.
+    const std::string log = FileText(traceLog);
+    EXPECT_NE(log.find("! cannot load the host library "), std::string::npos) << log;
+    EXPECT_NE(log.find("vellquib.host.dll: system error 126"), std::string::npos) << log;
+    EXPECT_NE(log.find("; InitDDE returns 5\n"), std::string::npos) << log;
 }
 
 }  // namespace

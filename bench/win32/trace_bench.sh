@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# What the tracing vellquib.dll adds to a call: trace_bench.exe against the
+# stand-in alone, through the tracer without output, and through the tracer
+# writing its call log and recording. Prints nanoseconds per call.
+#   bench/win32/trace_bench.sh [calls]     (default 20000)
+# QUIB_BENCH_BUILD_DIR: the build folder (default build/win32, or build/win64
+# where 32-bit code runs only emulated).
+set -euo pipefail
+# shellcheck source=scripts/common.sh
+. "$(dirname "$0")/../../scripts/common.sh"
+quib_prepare "$@"
+build=$quib_root/build/$(quib_windows_preset)
+if [ -n "${QUIB_BENCH_BUILD_DIR:-}" ]; then
+    build=$(quib_user_path "$QUIB_BENCH_BUILD_DIR")
+fi
+quib_build "$build" trace_bench vellquib vellquib_tracer
+bin=$build/bin
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+host=$("$build/wine-run.sh" winepath -w "$bin/vellquib.dll" | tr -d '\r')
+tracer=$("$build/wine-run.sh" winepath -w "$bin/tracer/vellquib.dll" | tr -d '\r')
+export VELLQUIB_BUSY_PERCENT=0 VELLQUIB_CHATTER_MS=0
+calls=${1:-20000}
+echo "== the stand-in alone"
+"$build/wine-run.sh" "$bin/trace_bench.exe" "$host" "$calls" | tr -d '\r'
+echo "== through the tracer, no log, no recording"
+VELLQUIB_TRACE_HOST=$host "$build/wine-run.sh" "$bin/trace_bench.exe" "$tracer" "$calls" | tr -d '\r'
+echo "== through the tracer, with call log and recording"
+VELLQUIB_TRACE_HOST=$host VELLQUIB_TRACE_LOG=$("$build/wine-run.sh" winepath -w "$out/log" | tr -d '\r') \
+    VELLQUIB_TRACE_RECORD=$("$build/wine-run.sh" winepath -w "$out/rec" | tr -d '\r') \
+    "$build/wine-run.sh" "$bin/trace_bench.exe" "$tracer" "$calls" | tr -d '\r'
+echo "== the stand-in alone, with its own call log"
+VELLQUIB_LOG=$("$build/wine-run.sh" winepath -w "$out/standin-log" | tr -d '\r') \
+    "$build/wine-run.sh" "$bin/trace_bench.exe" "$host" "$calls" | tr -d '\r'

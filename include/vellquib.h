@@ -11,6 +11,7 @@
  *              advice, and why (it follows a description of its own);
  *   Stand-in:  what the stand-in library shipped with QuibDemo does beyond
  *              the guarantees.
+ *   Tracer:    what the tracing library (tracer/) adds in front of a host.
  * vellquib/README.md shows the life of a link step by step.
  *
  * LOADING
@@ -94,6 +95,9 @@
  *   value not open. The int32_t results of the other exports carry no
  *   contract: a plug-in learns how a request went from its status only.
  *   Stand-in: the values are listed per export below.
+ *   Tracer (tracer/README.md): InitDDE returns 5 when the host library
+ *   behind it cannot be loaded or lacks one of the six operations; the
+ *   other exports then return -1 (IsVellThere 0) and do nothing.
  *
  * LIMITS
  *   mode and the MessageCallback number are 16-bit signed. Lengths are

@@ -9,6 +9,9 @@
 //                             type a line, as a user addressing someone
 //   quibctl close <ms>        close the window as a user does (WM_CLOSE) and
 //                             wait for the program to end; exits with its code
+//   quibctl end-session <ms>  end the Windows session as the system tells a
+//                             window (WM_QUERYENDSESSION, then WM_ENDSESSION)
+//                             and wait for the program to end, as close does
 //   quibctl startup <runs>    start QuibDemo.exe and its two yardsticks,
 //                             bare_controls.exe and bare_window.exe (beside
 //                             this program), <runs> times each, in turn;
@@ -141,17 +144,22 @@ int ComposeCommand(const wchar_t* line) {
     return IsWindowEnabled(GetDlgItem(w, IDC_cmdCommunicate)) ? 0 : 1;
 }
 
-int CloseCommand(DWORD timeoutMs) {
+// Finds the window, does to it what end does (false: the program would not
+// end), and waits for the program to end; exits with its code.
+template <typename End>
+int EndProgram(DWORD timeoutMs, End end) {
     HWND w = FindWindowW(QUIBDEMO_WINDOW_CLASS, nullptr);
     if (!w) {
-        std::fprintf(stderr, "quibctl: no QuibDemo window to close\n");
+        std::fprintf(stderr, "quibctl: no QuibDemo window\n");
         return 1;
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
     const UniqueKernelHandle process(
         OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
-    PostMessageW(w, WM_CLOSE, 0, 0);
+    if (!end(w)) {
+        return 1;
+    }
     if (!process) {
         return 0;
     }
@@ -162,6 +170,29 @@ int CloseCommand(DWORD timeoutMs) {
         std::fprintf(stderr, "quibctl: QuibDemo did not end\n");
     }
     return static_cast<int>(code);
+}
+
+int CloseCommand(DWORD timeoutMs) {
+    return EndProgram(timeoutMs, [](HWND w) { return PostMessageW(w, WM_CLOSE, 0, 0) != FALSE; });
+}
+
+// The end of a Windows session as the system tells it to a window: asked with
+// WM_QUERYENDSESSION, then told with WM_ENDSESSION. After that the system ends
+// the process without a further message, so the program must be done by then.
+int EndSessionCommand(DWORD timeoutMs) {
+    return EndProgram(timeoutMs, [timeoutMs](HWND w) {
+        DWORD_PTR agreed = 0;
+        if (!SendMessageTimeoutW(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                                 timeoutMs, &agreed) ||
+            !agreed) {
+            std::fprintf(stderr, "quibctl: QuibDemo held up the end of the session\n");
+            return false;
+        }
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(w, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, timeoutMs,
+                            &ignored);
+        return true;
+    });
 }
 
 struct Sample {
@@ -281,9 +312,10 @@ int StartupCommand(int runs) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fprintf(stderr,
-                     "usage: quibctl wait-shown|fetch|close <ms> | caption | compose <line> | "
-                     "startup <runs>\n");
+        std::fprintf(
+            stderr,
+            "usage: quibctl wait-shown|fetch|close|end-session <ms> | caption | compose <line> | "
+            "startup <runs>\n");
         return 2;
     }
     const std::wstring command = argv[1];
@@ -302,6 +334,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"close") {
         return CloseCommand(value > 0 ? static_cast<DWORD>(value) : 10000);
+    }
+    if (command == L"end-session") {
+        return EndSessionCommand(value > 0 ? static_cast<DWORD>(value) : 10000);
     }
     if (command == L"startup") {
         return StartupCommand(value > 0 ? static_cast<int>(value) : 10);

@@ -270,6 +270,21 @@ TEST_F(Dll, InitResultCanBeForcedToFail) {
     EXPECT_EQ(init_("", &OnStatus, &OnMessage, &OnText), -1);
 }
 
+// The stand-in's link window of this process: programs beside the test
+// (QuibDemo under the end-to-end tests) have message-only windows of the same
+// class.
+HWND OwnLinkWindow() {
+    HWND w = nullptr;
+    while ((w = FindWindowExW(HWND_MESSAGE, w, L"VellQuibStandIn.Link", nullptr)) != nullptr) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == GetCurrentProcessId()) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
 // Unloading without KillDDE does nothing at DLL_PROCESS_DETACH (closing a
 // window there, under the loader lock, can deadlock): the open link keeps the
 // library loaded, so no message reaches an unloaded window procedure, and
@@ -281,7 +296,7 @@ TEST_F(Dll, UnloadingWithoutKillKeepsTheLibraryAndItsLinkUntilKillDDE) {
     EXPECT_EQ(get_("Demo"), 0);  // a delivery is posted to the link window
     module_.Reset();
     ASSERT_NE(GetModuleHandleW(L"vellquib.dll"), nullptr);
-    EXPECT_NE(FindWindowExW(HWND_MESSAGE, nullptr, L"VellQuibStandIn.Link", nullptr), nullptr);
+    EXPECT_NE(OwnLinkWindow(), nullptr);
     EXPECT_TRUE(PumpUntil([] { return !gRecord.texts.empty(); }));
 
     module_.Reset(LoadLibraryW(L"vellquib.dll"));  // the same library, link and all
@@ -289,7 +304,7 @@ TEST_F(Dll, UnloadingWithoutKillKeepsTheLibraryAndItsLinkUntilKillDDE) {
     EXPECT_EQ(kill_(), 0);
     module_.Reset();
     EXPECT_EQ(GetModuleHandleW(L"vellquib.dll"), nullptr);
-    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"VellQuibStandIn.Link", nullptr), nullptr);
+    EXPECT_EQ(OwnLinkWindow(), nullptr);
     kill_ = nullptr;
     gRecord = Record();
     PumpFor(100);  // would run the unloaded window procedure

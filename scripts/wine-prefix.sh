@@ -22,7 +22,8 @@
 # that it manages the windows itself ("Managed"=N): Wine then activates and
 # focuses its windows on its own, as Windows does. On any other display the
 # window manager does that, and the setting is restored.
-# QUIB_WINE_LOADER names the Wine loader to use (default: wine).
+# QUIB_WINE_LOADER names the Wine loader to use (default: wine); WINEARCH, when
+# set, the kind of a new prefix (win32 or win64).
 set -eu
 prefix=$1
 wine=${QUIB_WINE_LOADER:-wine}

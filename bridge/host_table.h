@@ -7,16 +7,12 @@
 
 namespace quib::modQUIB {
 
+// One pointer per export of the interface, named as the export. The two that
+// are not needed (IsVellThere, QuibSend) are never called and may be absent.
 struct HostTable {
-    InitDDEProc InitDDE = nullptr;
-    KillDDEProc KillDDE = nullptr;
-    QuibRegisterProc QuibRegister = nullptr;
-    QuibUnregisterProc QuibUnregister = nullptr;
-    QuibCommunicateProc QuibCommunicate = nullptr;
-    QuibGetAllTextProc QuibGetAllText = nullptr;
-    // Declared by the library's interface, never called; may be absent.
-    IsVellThereProc IsVellThere = nullptr;
-    QuibSendProc QuibSend = nullptr;
+#define QUIB_HOST_TABLE_ENTRY(type, name, parameters, arguments, needed) name##Proc name = nullptr;
+    VELLQUIB_EXPORTS(QUIB_HOST_TABLE_ENTRY)
+#undef QUIB_HOST_TABLE_ENTRY
 };
 
 }  // namespace quib::modQUIB

@@ -134,6 +134,15 @@
     X("15") X("16") X("17")
 /* clang-format on */
 
+/* The version of this interface: raised when an export, a callback or a rule
+ * of this file changes in a way that a plug-in or a host must follow. */
+#define VELLQUIB_VERSION 1
+
+/* QuibCommunicate's modes. */
+#define VELLQUIB_MODE_SPEAK 0
+#define VELLQUIB_MODE_THINK 1
+#define VELLQUIB_MODE_ESP 2 /* a private message to the avatar named */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -175,69 +184,86 @@ typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length
 
 /* --- Exports -------------------------------------------------------------- */
 
-/* Opens the link to the host client. pluginName is the plug-in's identity
- * (QuibDemo passes its executable's name without extension); pass the same
- * name to every export that takes one, as the host registers and answers by
- * name. The three callbacks receive everything the host sends. Call it
- * before any other export, on the thread that will own the link. Returns 0
- * when the link is open; then callbacks may come until KillDDE returns. Any
- * other value: no link, no callback will come, and KillDDE is not needed.
- * A host opens one link at a time; whether it opens another after KillDDE
- * without the library being loaded afresh is not promised.
- * Advice: call InitDDE once per load of the library, as QuibDemo does (once
- * when its window loads, KillDDE once when it unloads); to start afresh,
+/* InitDDE(pluginName, onStatus, onMessage, onText) -> int16_t
+ * Opens the link to the host client. pluginName is the plug-in's identity;
+ * pass the same name to every export that takes one, as the host registers
+ * and answers by name. The three callbacks receive everything the host
+ * sends. Call it before any other export, on the thread that will own the
+ * link. Returns 0 when the link is open; then callbacks may come until
+ * KillDDE returns. Any other value: no link, no callback will come, and
+ * KillDDE is not needed. A host opens one link at a time; whether it opens
+ * another after KillDDE without the library being loaded afresh is not
+ * promised.
+ * Advice: call InitDDE once per load of the library; to start afresh,
  * unload the library and load it again.
- * Stand-in: the callbacks may be null (they are then not called). Results:
- * -1 pluginName null or empty, 2 a link is already open, 3 the link's window
- * could not be made, 4 the script (VELLQUIB_SCRIPT) cannot be used, or the
- * value of VELLQUIB_INIT_RESULT, or the script's. Reports no status. After
- * KillDDE it opens a link again, with a fresh world (a script goes on where
- * it stood), which its tests use; a plug-in should not rely on that. */
-typedef int16_t(VELLQUIB_CALL* InitDDEProc)(const char* pluginName, QuibStatusCallback onStatus,
-                                            QuibMessageCallback onMessage, QuibTextCallback onText);
+ * QuibDemo: passes its executable's name without extension; InitDDE once
+ * when its window loads, KillDDE once when it unloads.
+ * Stand-in: the results of every export are listed in vellquib/README.md. */
 
-/* Closes the link: after it returns no callback comes, and a text delivery
+/* KillDDE() -> int32_t
+ * Closes the link: after it returns no callback comes, and a text delivery
  * that has not come yet never will. Call it once, from the owning thread,
  * before unloading the library. May be called from inside a callback that is
- * dispatched from the message loop.
- * Stand-in: 0 closed; -1 no link open on this thread. */
-typedef int32_t(VELLQUIB_CALL* KillDDEProc)(void);
+ * dispatched from the message loop. */
 
-/* Registers the plug-in under pluginName with the host client; requests of a
- * plug-in that is not registered are answered "10". Reports no status.
- * Stand-in: 0 registered now, 1 already registered, -1 no link or name null
- * or empty. Names are compared byte by byte. The world gains a notice. */
-typedef int32_t(VELLQUIB_CALL* QuibRegisterProc)(const char* pluginName);
+/* QuibRegister(pluginName) -> int32_t
+ * Registers the plug-in under pluginName with the host client; requests of a
+ * plug-in that is not registered are answered "10". Reports no status. */
 
-/* Unregisters the plug-in. Reports no status.
- * Stand-in: 0 unregistered now, 1 was not registered, -1 as QuibRegister. */
-typedef int32_t(VELLQUIB_CALL* QuibUnregisterProc)(const char* pluginName);
+/* QuibUnregister(pluginName) -> int32_t
+ * Unregisters the plug-in. Reports no status. */
 
-/* Sends a line into the world. mode: 0 "Speak", 1 "Think", 2 "ESP" (a private
- * message to the avatar named in avatar; the other modes ignore avatar).
- * avatar and message are writable NUL-terminated buffers (see STRINGS).
- * Reports one status; repeat as STATUSES says.
- * Stand-in: "-1" for a null name or buffer, another mode, an empty message,
- * or an ESP whose avatar (blanks trimmed) is empty, longer than 32 bytes,
- * holds ": " or control characters, or is "<system>". It never writes the
- * buffers (a script can make it). Returns the status as a number. */
-typedef int32_t(VELLQUIB_CALL* QuibCommunicateProc)(const char* pluginName, int16_t mode,
-                                                    char* avatar, char* message);
+/* QuibCommunicate(pluginName, mode, avatar, message) -> int32_t
+ * Sends a line into the world. mode is one of VELLQUIB_MODE_SPEAK,
+ * VELLQUIB_MODE_THINK and VELLQUIB_MODE_ESP (a private message to the avatar
+ * named in avatar; the other modes ignore avatar). avatar and message are
+ * writable NUL-terminated buffers (see STRINGS). Reports one status; repeat
+ * as STATUSES says. */
 
-/* Asks for the host client's whole text buffer, delivered through the text
+/* QuibGetAllText(pluginName) -> int32_t
+ * Asks for the host client's whole text buffer, delivered through the text
  * callback (see QuibTextCallback). Reports one status; only a request answered
- * "0" is followed by a delivery.
- * Stand-in: "-1" for a null or empty name. Returns the status as a number. */
-typedef int32_t(VELLQUIB_CALL* QuibGetAllTextProc)(const char* pluginName);
+ * "0" is followed by a delivery. */
 
-/* Whether the host client is there. Declared by the interface; QuibDemo never
- * calls it. Stand-in: 1 while a link is open on this thread, else 0. */
-typedef int32_t(VELLQUIB_CALL* IsVellThereProc)(void);
+/* IsVellThere() -> int32_t
+ * Whether the host client is there. Declared by the interface; a plug-in
+ * need not call it, and a host library may lack it. QuibDemo never calls it. */
 
-/* Sends a command to the host client; reports one status like a request.
- * Declared by the interface; QuibDemo never calls it.
- * Stand-in: the command has no effect; "-1" for a null name or command. */
-typedef int32_t(VELLQUIB_CALL* QuibSendProc)(const char* pluginName, const char* command);
+/* QuibSend(pluginName, command) -> int32_t
+ * Sends a command to the host client; reports one status like a request.
+ * Declared by the interface; a plug-in need not call it, and a host library
+ * may lack it. QuibDemo never calls it. */
+
+/* Every export, in this order, as a list macro:
+ *   X(result type, name, (parameters), (arguments), needed)
+ * where arguments are the parameters' names, as a forwarding call passes
+ * them, and needed is 1 for the six exports every plug-in calls (a host
+ * library without one of them cannot be used) and 0 for the two it may do
+ * without. Each export is declared below as a function and as a pointer
+ * type, name followed by Proc, for GetProcAddress. */
+/* clang-format off */
+#define VELLQUIB_EXPORTS(X)                                                     \
+    X(int16_t, InitDDE,                                                         \
+      (const char* pluginName, QuibStatusCallback onStatus,                     \
+       QuibMessageCallback onMessage, QuibTextCallback onText),                 \
+      (pluginName, onStatus, onMessage, onText), 1)                             \
+    X(int32_t, KillDDE, (void), (), 1)                                          \
+    X(int32_t, QuibRegister, (const char* pluginName), (pluginName), 1)         \
+    X(int32_t, QuibUnregister, (const char* pluginName), (pluginName), 1)       \
+    X(int32_t, QuibCommunicate,                                                 \
+      (const char* pluginName, int16_t mode, char* avatar, char* message),      \
+      (pluginName, mode, avatar, message), 1)                                   \
+    X(int32_t, QuibGetAllText, (const char* pluginName), (pluginName), 1)       \
+    X(int32_t, IsVellThere, (void), (), 0)                                      \
+    X(int32_t, QuibSend, (const char* pluginName, const char* command),         \
+      (pluginName, command), 0)
+
+#define VELLQUIB_DECLARE_EXPORT_(type, name, parameters, arguments, needed)    \
+    type VELLQUIB_CALL name parameters;                                         \
+    typedef type(VELLQUIB_CALL* name##Proc) parameters;
+VELLQUIB_EXPORTS(VELLQUIB_DECLARE_EXPORT_)
+#undef VELLQUIB_DECLARE_EXPORT_
+/* clang-format on */
 
 #ifdef __cplusplus
 }

@@ -62,18 +62,10 @@ std::string TextEvent(std::string_view when, std::string_view bytes) {
     return "raw " + std::string(when) + " " + Quoted(bytes);
 }
 
-Recorder::~Recorder() {
-    if (file_) {
-        std::fclose(file_);
-    }
-}
-
 bool Recorder::Open(const std::string& path, std::string_view header) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (file_) {
-        std::fclose(file_);
-    }
-    file_ = std::fopen(path.c_str(), "wb");
+    file_.reset();
+    file_.reset(std::fopen(path.c_str(), "wb"));
     if (file_) {
         Write(std::string(header));
     }
@@ -82,8 +74,8 @@ bool Recorder::Open(const std::string& path, std::string_view header) {
 
 void Recorder::Write(const std::string& text) {
     if (file_ && !text.empty()) {
-        std::fwrite(text.data(), 1, text.size(), file_);
-        std::fflush(file_);
+        std::fwrite(text.data(), 1, text.size(), file_.get());
+        std::fflush(file_.get());
     }
 }
 

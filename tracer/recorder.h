@@ -13,13 +13,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "owned.h"
 #include "script.h"
 
 namespace quib::tracer {
@@ -33,7 +33,6 @@ struct CallBuffer {
 class Recorder {
   public:
     Recorder() = default;
-    ~Recorder();
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
@@ -92,7 +91,7 @@ class Recorder {
     void Write(const std::string& text);
 
     std::mutex mutex_;
-    std::FILE* file_ = nullptr;
+    standin::OwnedFile file_;
     std::vector<Entry> pending_;   // in the order the calls began
     std::vector<size_t> running_;  // indices into pending_, innermost last
     // The end of the last call line written, and whether later callbacks

@@ -32,6 +32,7 @@
 #include <utility>
 
 #include "call_log.h"
+#include "owned_win32.h"
 #include "process_log.h"
 #include "recorder.h"
 #include "script.h"
@@ -42,6 +43,8 @@ namespace {
 using quib::standin::EnvironmentValue;
 using quib::standin::Export;
 using quib::standin::Invocation;
+using quib::standin::OwnedLocal;
+using quib::standin::OwnedModule;
 using quib::standin::Quoted;
 using quib::standin::QuotedArgument;
 using quib::standin::TimeOfDay;
@@ -53,16 +56,11 @@ constexpr int16_t kNoHost = 5;
 
 constexpr wchar_t kHostFile[] = L"vellquib.host.dll";
 
+// The host's exports; those that are not needed may be null, as for plug-ins.
 struct Host {
-    HMODULE module = nullptr;
-    InitDDEProc initDDE = nullptr;
-    KillDDEProc killDDE = nullptr;
-    QuibRegisterProc quibRegister = nullptr;
-    QuibUnregisterProc quibUnregister = nullptr;
-    QuibCommunicateProc quibCommunicate = nullptr;
-    QuibGetAllTextProc quibGetAllText = nullptr;
-    IsVellThereProc isVellThere = nullptr;  // optional, as for plug-ins
-    QuibSendProc quibSend = nullptr;        // optional
+#define QUIB_HOST_ENTRY(type, name, parameters, arguments, needed) name##Proc name = nullptr;
+    VELLQUIB_EXPORTS(QUIB_HOST_ENTRY)
+#undef QUIB_HOST_ENTRY
 };
 
 // Set once by the first InitDDE that finds the host, read without a lock.
@@ -75,7 +73,14 @@ std::mutex gLoadMutex;
 // it, to tell its calls from the link's.
 std::atomic<DWORD> gLinkThread = 0;
 std::atomic<bool> gLinkOpen = false;
-HMODULE gKeptLoaded = nullptr;  // the reference the open link holds
+
+// The reference to the tracer that the open link holds, given back by
+// KillDDE. Never destroyed: a link still open when the process ends keeps it,
+// as nothing is freed from inside the library's detach.
+OwnedModule& KeptLoaded() {
+    static auto* const kept = new OwnedModule;
+    return *kept;
+}
 
 quib::standin::CallLog gLog;
 Recorder gRecorder;
@@ -219,12 +224,12 @@ std::wstring HostPath() {
 }
 
 std::string SystemReason(DWORD code) {
-    char* text = nullptr;
+    char* allocated = nullptr;
     const DWORD n = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string reason = n && text ? std::string(text, n) : "";
-    LocalFree(text);
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&allocated), 0, nullptr);
+    const OwnedLocal<char> text(allocated);
+    std::string reason = n && text ? std::string(text.get(), n) : "";
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
                                reason.back() == ' ' || reason.back() == '.')) {
         reason.pop_back();
@@ -259,34 +264,26 @@ Host* LoadHost(std::string* why) {
         return nullptr;
     }
     // Its own dependencies are looked for beside it.
-    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    OwnedModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module) {
         *why = "cannot load the host library " + Utf8(path) + ": " + SystemReason(GetLastError());
         return nullptr;
     }
     Host h;
-    h.module = module;
     const char* missing = nullptr;
-    if (!Resolve(module, "InitDDE", h.initDDE)) {
-        missing = "InitDDE";
-    } else if (!Resolve(module, "KillDDE", h.killDDE)) {
-        missing = "KillDDE";
-    } else if (!Resolve(module, "QuibRegister", h.quibRegister)) {
-        missing = "QuibRegister";
-    } else if (!Resolve(module, "QuibUnregister", h.quibUnregister)) {
-        missing = "QuibUnregister";
-    } else if (!Resolve(module, "QuibCommunicate", h.quibCommunicate)) {
-        missing = "QuibCommunicate";
-    } else if (!Resolve(module, "QuibGetAllText", h.quibGetAllText)) {
-        missing = "QuibGetAllText";
+#define QUIB_RESOLVE_EXPORT(type, name, parameters, arguments, needed)   \
+    if (!Resolve(module.get(), #name, h.name) && (needed) && !missing) { \
+        missing = #name;                                                 \
     }
+    VELLQUIB_EXPORTS(QUIB_RESOLVE_EXPORT)
+#undef QUIB_RESOLVE_EXPORT
     if (missing) {
         *why = "the host library " + Utf8(path) + " has no export " + missing;
-        FreeLibrary(module);
         return nullptr;
     }
-    Resolve(module, "IsVellThere", h.isVellThere);
-    Resolve(module, "QuibSend", h.quibSend);
+    // The host stays loaded until the process ends: its link may call back
+    // at any time until KillDDE.
+    module.release();
     gHostStorage = h;
     gHost = &gHostStorage;
     Note("tracing the host library " + Utf8(path));
@@ -501,7 +498,7 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
         gLinkThread = GetCurrentThreadId();  // callbacks inside come on it
     }
     const int32_t result = Traced(Export::InitDDE, how, invocation, [&]() -> int32_t {
-        return h->initDDE(plugin, onStatus ? w.onStatus : nullptr,
+        return h->InitDDE(plugin, onStatus ? w.onStatus : nullptr,
                           onMessage ? w.onMessage : nullptr, onText ? w.onText : nullptr);
     });
     if (result == 0) {
@@ -510,7 +507,7 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
     if (opening) {
         gLinkOpen = result == 0;
         if (gLinkOpen) {
-            gKeptLoaded = ThisLibrary(0);
+            KeptLoaded().reset(ThisLibrary(0));
         } else {
             gLinkThread = 0;
         }
@@ -526,26 +523,24 @@ int32_t VELLQUIB_CALL KillDDE(void) {
     }
     const bool closing = gLinkOpen && OnLinkThread();
     const int32_t result =
-        Traced(Export::InitDDE, closing ? Recorder::Call::Closing : Recorder::Call::Comment,
-               "KillDDE()", [&] { return h->killDDE(); });
+        Traced(Export::KillDDE, closing ? Recorder::Call::Closing : Recorder::Call::Comment,
+               "KillDDE()", [&] { return h->KillDDE(); });
     if (closing) {
         gLinkOpen = false;
         gLinkThread = 0;
         // The plug-in that calls KillDDE holds a reference of its own, so
         // this one is never the last while the tracer's code runs.
-        if (const HMODULE kept = std::exchange(gKeptLoaded, nullptr)) {
-            FreeLibrary(kept);
-        }
+        KeptLoaded().reset();
     }
     return result;
 }
 
 int32_t VELLQUIB_CALL QuibRegister(const char* plugin) {
-    return Registration("QuibRegister", Export::QuibRegister, &Host::quibRegister, plugin);
+    return Registration("QuibRegister", Export::QuibRegister, &Host::QuibRegister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibUnregister(const char* plugin) {
-    return Registration("QuibUnregister", Export::QuibUnregister, &Host::quibUnregister, plugin);
+    return Registration("QuibUnregister", Export::QuibUnregister, &Host::QuibUnregister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* avatar,
@@ -564,7 +559,7 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
     const Recorder::Call how = avatar && message ? HowRecorded(plugin) : Recorder::Call::Comment;
     return Traced(
         Export::QuibCommunicate, how, invocation,
-        [&] { return h->quibCommunicate(plugin, mode, avatar, message); }, a, m);
+        [&] { return h->QuibCommunicate(plugin, mode, avatar, message); }, a, m);
 }
 
 int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
@@ -575,17 +570,17 @@ int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
         return -1;
     }
     return Traced(Export::QuibGetAllText, HowRecorded(plugin), invocation,
-                  [&] { return h->quibGetAllText(plugin); });
+                  [&] { return h->QuibGetAllText(plugin); });
 }
 
 int32_t VELLQUIB_CALL IsVellThere(void) {
     Logged([] { return std::string("IsVellThere()"); });
     Host* h = Loaded();
-    if (!h || !h->isVellThere) {
+    if (!h || !h->IsVellThere) {
         return 0;
     }
-    return Traced(Export::InitDDE, Recorder::Call::Comment, "IsVellThere()",
-                  [&] { return h->isVellThere(); });
+    return Traced(Export::IsVellThere, Recorder::Call::Comment, "IsVellThere()",
+                  [&] { return h->IsVellThere(); });
 }
 
 int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
@@ -593,11 +588,11 @@ int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
         return Invocation("QuibSend", {QuotedArgument(plugin), QuotedArgument(command)});
     });
     Host* h = Loaded();
-    if (!h || !h->quibSend) {
+    if (!h || !h->QuibSend) {
         return -1;
     }
     return Traced(Export::QuibSend, command ? HowRecorded(plugin) : Recorder::Call::Comment,
-                  invocation, [&] { return h->quibSend(plugin, command); });
+                  invocation, [&] { return h->QuibSend(plugin, command); });
 }
 
 }  // extern "C"

@@ -4,18 +4,10 @@
 
 namespace quib::standin {
 
-CallLog::~CallLog() {
-    if (file_) {
-        std::fclose(file_);
-    }
-}
-
 bool CallLog::Open(const std::string& path) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (file_) {
-        std::fclose(file_);
-    }
-    file_ = std::fopen(path.c_str(), "ab");
+    file_.reset();
+    file_.reset(std::fopen(path.c_str(), "ab"));
     return file_ != nullptr;
 }
 
@@ -32,8 +24,8 @@ void CallLog::Line(std::string_view time, char mark, std::string_view text) {
     line += ' ';
     line.append(text);
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fflush(file_);
+    std::fwrite(line.data(), 1, line.size(), file_.get());
+    std::fflush(file_.get());
 }
 
 std::string Invocation(std::string_view name, std::initializer_list<std::string_view> args) {

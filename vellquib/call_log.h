@@ -4,17 +4,17 @@
 // vellquib/README.md ("Call log"). Plain C++; the caller supplies the time.
 #pragma once
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "owned.h"
 
 namespace quib::standin {
 
 class CallLog {
   public:
     CallLog() = default;
-    ~CallLog();
     CallLog(const CallLog&) = delete;
     CallLog& operator=(const CallLog&) = delete;
 
@@ -33,7 +33,7 @@ class CallLog {
     void Line(std::string_view time, char mark, std::string_view text);
 
     std::mutex mutex_;
-    std::FILE* file_ = nullptr;
+    OwnedFile file_;
 };
 
 // "name(a, b, c)": a call or callback as the log writes it.

@@ -73,7 +73,7 @@ bool PluginLink::Open(QuibStatusCallback onStatus, QuibMessageCallback onMessage
     onStatus_ = onStatus;
     onMessage_ = onMessage;
     onText_ = onText;
-    library_ = ThisLibrary(0);
+    library_.reset(ThisLibrary(0));
     gOpen = this;
     return true;
 }
@@ -93,9 +93,7 @@ PluginLink::~PluginLink() {
     gOwner.store(0);
     // The plug-in that calls KillDDE holds a reference of its own, so this
     // one is never the last while the library's code is running.
-    if (library_) {
-        FreeLibrary(library_);
-    }
+    library_.reset();
 }
 
 bool PluginLink::StillOpen(unsigned generation) {

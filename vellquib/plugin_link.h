@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "owned_win32.h"
 #include "vellquib.h"
 
 namespace quib::standin {
@@ -79,7 +80,7 @@ class PluginLink {
 
     unsigned generation_ = 0;
     HWND window_ = nullptr;
-    HMODULE library_ = nullptr;  // the reference that keeps the library loaded
+    OwnedModule library_;  // the reference that keeps the library loaded
     QuibStatusCallback onStatus_ = nullptr;
     QuibMessageCallback onMessage_ = nullptr;
     QuibTextCallback onText_ = nullptr;

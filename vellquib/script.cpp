@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <utility>
 
+#include "owned.h"
+
 namespace quib::standin {
 
 namespace {
 
-constexpr std::array<const char*, kExportCount> kExportNames = {
-    "InitDDE", "QuibRegister", "QuibUnregister", "QuibCommunicate", "QuibGetAllText", "QuibSend"};
+#define QUIB_EXPORT_NAME(type, name, parameters, arguments, needed) #name,
+constexpr std::array<const char*, kExportCount> kExportNames = {VELLQUIB_EXPORTS(QUIB_EXPORT_NAME)};
+#undef QUIB_EXPORT_NAME
 
 constexpr long long kMaxDelayMs = 600000;
 
@@ -125,6 +128,12 @@ std::optional<long long> Integer(const Token& t, long long low, long long high) 
         return std::nullopt;
     }
     return value;
+}
+
+// KillDDE and IsVellThere follow the link: the stand-in answers them by
+// itself, never from a script.
+bool IsScripted(Export e) {
+    return e != Export::KillDDE && e != Export::IsVellThere;
 }
 
 std::optional<Export> ExportNamed(std::string_view word) {
@@ -299,6 +308,9 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text) {
         }
         const std::string& word = t[0].text;
         if (const auto e = ExportNamed(word)) {
+            if (!IsScripted(*e)) {
+                return ScriptError{number, word + " cannot be scripted: it follows the link"};
+            }
             auto call = CallLine(*e, t);
             if (const auto* err = std::get_if<LineError>(&call)) {
                 return ScriptError{number, err->what};
@@ -309,9 +321,6 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text) {
             current = &list.back();
             currentExport = *e;
             continue;
-        }
-        if (word == "KillDDE" || word == "IsVellThere") {
-            return ScriptError{number, word + " cannot be scripted: it follows the link"};
         }
         if (word != "text" && word != "raw" && word != "message" && word != "write") {
             return ScriptError{number, "unknown word " + Quoted(word) +
@@ -331,17 +340,17 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text) {
 }
 
 std::variant<Script, std::string> ReadScriptFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const OwnedFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         return "script " + path + ": cannot be read";
     }
     std::string text;
     char chunk[4096];
     size_t n = 0;
-    while (text.size() <= kMaxScriptBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    while (text.size() <= kMaxScriptBytes &&
+           (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
         text.append(chunk, n);
     }
-    std::fclose(file);
     auto parsed = ParseScript(text);
     if (auto* script = std::get_if<Script>(&parsed)) {
         return std::move(*script);

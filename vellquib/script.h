@@ -12,18 +12,17 @@
 #include <variant>
 #include <vector>
 
+#include "vellquib.h"
+
 namespace quib::standin {
 
-// The exports a script answers, in the order of the interface header.
-enum class Export {
-    InitDDE,
-    QuibRegister,
-    QuibUnregister,
-    QuibCommunicate,
-    QuibGetAllText,
-    QuibSend
-};
-inline constexpr size_t kExportCount = 6;
+// The exports of the interface header, in its order.
+#define QUIB_EXPORT_ENUMERATOR(type, name, parameters, arguments, needed) name,
+enum class Export { VELLQUIB_EXPORTS(QUIB_EXPORT_ENUMERATOR) };
+#undef QUIB_EXPORT_ENUMERATOR
+#define QUIB_EXPORT_ONE(type, name, parameters, arguments, needed) +1
+inline constexpr size_t kExportCount = 0 VELLQUIB_EXPORTS(QUIB_EXPORT_ONE);
+#undef QUIB_EXPORT_ONE
 const char* ExportName(Export e);
 // QuibCommunicate, QuibGetAllText and QuibSend report a status.
 bool IsRequest(Export e);
@@ -70,10 +69,6 @@ class Script {
     // The answer to the next call of e, or nullptr when the script has none
     // left for it. Each call takes the next answer written for its export.
     const ScriptAnswer* Next(Export e);
-    // The answers, per export, in the order written.
-    const std::vector<ScriptAnswer>& Answers(Export e) const {
-        return answers_[static_cast<size_t>(e)];
-    }
 
   private:
     friend std::variant<Script, ScriptError> ParseScript(std::string_view text);

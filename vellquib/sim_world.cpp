@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "script.h"
+#include "vellquib.h"
 
 namespace quib::standin {
 
@@ -236,7 +237,8 @@ World::CommunicateResult World::Communicate(std::string_view plugin, int16_t mod
     CommunicateResult result;
     const std::string text = OneLine(message);
     const std::string_view to = TrimBlanks(avatar);
-    if (mode < 0 || mode > 2 || text.empty() || (mode == 2 && !UsableName(to))) {
+    if (mode < VELLQUIB_MODE_SPEAK || mode > VELLQUIB_MODE_ESP || text.empty() ||
+        (mode == VELLQUIB_MODE_ESP && !UsableName(to))) {
         result.status = std::string(kStatusRefused);
         return result;
     }
@@ -247,10 +249,10 @@ World::CommunicateResult World::Communicate(std::string_view plugin, int16_t mod
     }
     const std::string& me = config_.userName;
     switch (mode) {
-        case 0:
+        case VELLQUIB_MODE_SPEAK:
             AddLine(Speech(me, text));
             break;
-        case 1: {
+        case VELLQUIB_MODE_THINK: {
             // No ": " may stand in a thought, or the avatar list would take
             // the text before it for a speaker: the blanks after a colon go.
             std::string thought = text;

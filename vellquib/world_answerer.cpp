@@ -54,6 +54,8 @@ int32_t WorldAnswerer::Answer(const Call& call) {
             // plug-in's command is accepted and has no effect.
             return Report(world_.Admit(call.plugin, "Send"));
         case Export::InitDDE:
+        case Export::KillDDE:
+        case Export::IsVellThere:
             break;
     }
     return -1;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <vector>
 
+#include "owned_win32.h"
 #include "vellquib.h"
 
 namespace {
@@ -71,7 +72,9 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const long calls = argc > 2 ? std::wcstol(argv[2], nullptr, 10) : 20000;
-    const HMODULE library = LoadLibraryExW(argv[1], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const quib::standin::OwnedModule owned(
+        LoadLibraryExW(argv[1], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    const HMODULE library = owned.get();
     if (!library || calls <= 0) {
         std::fprintf(stderr, "trace_bench: cannot load the library\n");
         return 2;
@@ -100,6 +103,5 @@ int wmain(int argc, wchar_t** argv) {
                 NanosecondsPerCall(calls, [&] { communicate("TraceBench", 0, avatar, line); }));
     killDDE();
     std::printf("callbacks %ld\n", gCallbacks);
-    FreeLibrary(library);
     return 0;
 }

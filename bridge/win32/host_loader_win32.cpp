@@ -142,14 +142,10 @@ std::unique_ptr<HostLibrary> HostLibrary::Load(const std::u16string& fileName,
     std::unique_ptr<HostLibrary> lib(
         new HostLibrary(std::make_unique<Module>(Module{std::move(module)})));
     HostTable& t = lib->table_;
-    Resolve(loaded, fileName, "InitDDE", t.InitDDE, true);
-    Resolve(loaded, fileName, "KillDDE", t.KillDDE, true);
-    Resolve(loaded, fileName, "QuibRegister", t.QuibRegister, true);
-    Resolve(loaded, fileName, "QuibUnregister", t.QuibUnregister, true);
-    Resolve(loaded, fileName, "QuibCommunicate", t.QuibCommunicate, true);
-    Resolve(loaded, fileName, "QuibGetAllText", t.QuibGetAllText, true);
-    Resolve(loaded, fileName, "IsVellThere", t.IsVellThere, false);
-    Resolve(loaded, fileName, "QuibSend", t.QuibSend, false);
+#define QUIB_RESOLVE_EXPORT(type, name, parameters, arguments, needed) \
+    Resolve(loaded, fileName, #name, t.name, (needed) != 0);
+    VELLQUIB_EXPORTS(QUIB_RESOLVE_EXPORT)
+#undef QUIB_RESOLVE_EXPORT
     return lib;
 }
 

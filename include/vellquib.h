@@ -4,14 +4,15 @@
  *
  * This file is the reference for plug-in authors. In each section the plain
  * text says what every host library guarantees and what every plug-in must
- * do; a plug-in that relies on that alone works with any host. Three marks
- * set the rest apart:
+ * do; a plug-in that relies on that alone works with any host. Marks set the
+ * rest apart:
  *   Advice:    what a new plug-in should do where the rules leave a choice;
  *   QuibDemo:  what the demo program does where that differs from the
- *              advice, and why (it follows a description of its own);
- *   Stand-in:  what the stand-in library shipped with QuibDemo does beyond
- *              the guarantees.
- *   Tracer:    what the tracing library (tracer/) adds in front of a host.
+ *              advice (it follows a description of its own);
+ *   Stand-in:  where the stand-in library shipped with QuibDemo goes beyond
+ *              the guarantees, told in vellquib/README.md;
+ *   Tracer:    where the tracing library goes beyond them, told in
+ *              tracer/README.md.
  * vellquib/README.md shows the life of a link step by step.
  *
  * LOADING
@@ -22,10 +23,7 @@
  *   IsVellThere and QuibSend. Every export and every callback uses the
  *   stdcall convention (VELLQUIB_CALL). Unload the library only after
  *   KillDDE has returned, and never from inside a callback.
- *   Stand-in: while a link is open the library keeps itself loaded, so a
- *   plug-in that unloads it without KillDDE leaves it loaded, link and all,
- *   until KillDDE or the end of the process; loading it again gives the
- *   same library, on which KillDDE closes the link and lets it unload.
+ *   Stand-in: keeps itself loaded while a link is open.
  *
  * THREADS AND MESSAGES
  *   The thread that calls InitDDE owns the link. Make every later call from
@@ -38,9 +36,7 @@
  *   So the owning thread must run a message loop while it waits for a text
  *   delivery; a thread that only sleeps never receives one. No callback ever
  *   comes on another thread, and the library takes no lock a plug-in sees.
- *   Stand-in: a call from another thread returns -1 (IsVellThere 0), reports
- *   no status and changes nothing; InitDDE from another thread returns 2
- *   while a link is open, because there is one link per process.
+ *   Stand-in: refuses a call from another thread, one link per process.
  *
  * STRINGS AND ENCODING
  *   Both ways text is 8-bit, in the system code page (CP_ACP): convert to it
@@ -82,29 +78,23 @@
  *   before each request, and end a request that returns without a status
  *   instead of repeating it (examples/hello_plugin.c does both).
  *   QuibDemo: keeps the last status across requests and judges a request
- *   without a status by it, as its description requires, so after a stale
- *   "6" it repeats the request until its bound (200 calls or 2 s). Do not
- *   copy this.
- *   Stand-in: reports "-1" for unusable arguments (see each export), "10"
- *   for a plug-in name that is not registered, "6" at random
- *   (VELLQUIB_BUSY_PERCENT) and otherwise "0"; it reports no other text
- *   unless a script (VELLQUIB_SCRIPT) says so.
+ *   without a status by it, as its description requires, so it repeats a
+ *   request after a stale "6" up to its bound. Do not copy this.
+ *   Stand-in: reports only "-1", "10", "6" and "0" unless a script says so.
  *
  * RESULTS
  *   InitDDE's result decides whether the link is open: 0 open, any other
  *   value not open. The int32_t results of the other exports carry no
  *   contract: a plug-in learns how a request went from its status only.
- *   Stand-in: the values are listed per export below.
- *   Tracer (tracer/README.md): InitDDE returns 5 when the host library
- *   behind it cannot be loaded or lacks one of the six operations; the
- *   other exports then return -1 (IsVellThere 0) and do nothing.
+ *   Stand-in: the values of every export are listed in vellquib/README.md.
+ *   Tracer: InitDDE returns 5 when the host behind it cannot be used.
  *
  * LIMITS
  *   mode and the MessageCallback number are 16-bit signed. Lengths are
  *   32-bit; a text delivery can be large (a busy world gives megabytes), so
  *   a plug-in must not assume a bound.
- *   Stand-in: an ESP avatar of at most 32 bytes, a message cut to 1000 bytes,
- *   a buffer of the newest 200 lines.
+ *   Stand-in: has limits of its own (vellquib/README.md, "The simulated
+ *   world").
  */
 #ifndef VELLQUIB_H
 #define VELLQUIB_H
@@ -157,9 +147,7 @@ typedef void(VELLQUIB_CALL* QuibStatusCallback)(const char* status, int32_t leng
  * and what was said. The meaning of kind belongs to the host. Comes inside
  * the request that caused the line (before its status), or while the owning
  * thread dispatches messages.
- * Stand-in: speaker is an avatar's name or "<system>"; kind is 1 speech,
- * 2 thought, 3 ESP to the user, 4 the user's ESP ("speaker" is then the
- * addressee), 5 a host notice; said is the text without the line's form. */
+ * Stand-in: its kinds are listed in vellquib/README.md. */
 typedef void(VELLQUIB_CALL* QuibMessageCallback)(const char* speaker, int32_t speakerLength,
                                                  int16_t kind, const char* said,
                                                  int32_t saidLength);
@@ -174,12 +162,9 @@ typedef void(VELLQUIB_CALL* QuibMessageCallback)(const char* speaker, int32_t sp
  * plug-in waits for it with a message loop and a time-out.
  * Advice: read a buffer whose first NUL is among its first five bytes as
  * holding no text (the frame of no lines, or a broken frame).
- * QuibDemo: cuts only where the first NUL comes after the fifth byte and
- * keeps any other buffer whole as its text, NUL included (shown visibly), as
- * its description requires; the frame of no lines shows as its four
- * characters.
- * Stand-in: always later; the four characters are the line count in decimal
- * digits; VELLQUIB_DELIVERY_MS after the request (default 150). */
+ * QuibDemo: keeps such a buffer whole as its text, as its description
+ * requires.
+ * Stand-in: delivers always later; the four characters are the line count. */
 typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length);
 
 /* --- Exports -------------------------------------------------------------- */

@@ -334,7 +334,6 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text) {
             return ScriptError{number, err->what};
         }
         current->events.push_back(std::get<ScriptEvent>(std::move(ev)));
-        current->events.back().line = number;
     }
     return script;
 }

@@ -47,7 +47,6 @@ struct ScriptEvent {
     std::string bytes;  // Text, Write*: the bytes; Message: the speaker
     int16_t number = 0;
     std::string said;
-    int line = 0;
 };
 
 // The answer to one call: the status it reports (none: no status), InitDDE's

@@ -73,6 +73,7 @@ TEST(Script, AMalformedScriptNamesItsLine) {
         {"InitDDE yes", 1, "InitDDE's result must be a number"},
         {"InitDDE 40000", 1, "InitDDE's result must be a number"},
         {"KillDDE", 1, "cannot be scripted"},
+        {"QuibSend 0\nIsVellThere", 2, "cannot be scripted"},
         {"QuibGetAllText 0\ntext \"open", 2, "not closed"},
         {"QuibGetAllText 0\ntext \"a\\q\"", 2, "unknown escape \\q"},
         {"QuibGetAllText 0\nraw \"\\x4\"", 2, "two hexadecimal digits"},

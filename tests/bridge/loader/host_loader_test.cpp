@@ -8,6 +8,7 @@
 #include "bridge/host_loader.h"
 #include "bridge/modQUIB.h"
 #include "platform/error.h"
+#include "platform/win32/handles.h"
 
 namespace quib::modQUIB {
 namespace {
@@ -141,15 +142,10 @@ TEST(HostLoader, ALibraryInTheCurrentFolderOrOnPathIsNotLoaded) {
     }
     // Restricted at start, the process's plain loads pass the current folder
     // and PATH by too.
-    const HMODULE reached = LoadLibraryW(L"quib_planted.dll");
-    ASSERT_NE(reached, nullptr) << "the plant is out of a plain load's reach";
-    FreeLibrary(reached);
+    ASSERT_TRUE(quib::platform::UniqueModule(LoadLibraryW(L"quib_planted.dll")))
+        << "the plant is out of a plain load's reach";
     RestrictDllSearch();
-    const HMODULE restricted = LoadLibraryW(L"quib_planted.dll");
-    EXPECT_EQ(restricted, nullptr);
-    if (restricted) {
-        FreeLibrary(restricted);
-    }
+    EXPECT_FALSE(quib::platform::UniqueModule(LoadLibraryW(L"quib_planted.dll")));
 }
 
 TEST(HostLoader, WhereTheSearchFlagsAreRejectedTheLibraryIsLoadedByItsFullPath) {

@@ -10,7 +10,7 @@ namespace quib::modQUIB {
 // One pointer per export of the interface, named as the export. The two that
 // are not needed (IsVellThere, QuibSend) are never called and may be absent.
 struct HostTable {
-#define QUIB_HOST_TABLE_ENTRY(type, name, parameters, arguments, needed) name##Proc name = nullptr;
+#define QUIB_HOST_TABLE_ENTRY(type, name, parameters, needed) name##Proc name = nullptr;
     VELLQUIB_EXPORTS(QUIB_HOST_TABLE_ENTRY)
 #undef QUIB_HOST_TABLE_ENTRY
 };

@@ -220,30 +220,26 @@ typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length
  * may lack it. QuibDemo never calls it. */
 
 /* Every export, in this order, as a list macro:
- *   X(result type, name, (parameters), (arguments), needed)
- * where arguments are the parameters' names, as a forwarding call passes
- * them, and needed is 1 for the six exports every plug-in calls (a host
- * library without one of them cannot be used) and 0 for the two it may do
- * without. Each export is declared below as a function and as a pointer
- * type, name followed by Proc, for GetProcAddress. */
+ *   X(result type, name, (parameters), needed)
+ * where needed is 1 for the six exports every plug-in calls (a host library
+ * without one of them cannot be used) and 0 for the two it may do without.
+ * Each export is declared below as a function and as a pointer type, name
+ * followed by Proc, for GetProcAddress. */
 /* clang-format off */
 #define VELLQUIB_EXPORTS(X)                                                     \
     X(int16_t, InitDDE,                                                         \
       (const char* pluginName, QuibStatusCallback onStatus,                     \
-       QuibMessageCallback onMessage, QuibTextCallback onText),                 \
-      (pluginName, onStatus, onMessage, onText), 1)                             \
-    X(int32_t, KillDDE, (void), (), 1)                                          \
-    X(int32_t, QuibRegister, (const char* pluginName), (pluginName), 1)         \
-    X(int32_t, QuibUnregister, (const char* pluginName), (pluginName), 1)       \
+       QuibMessageCallback onMessage, QuibTextCallback onText), 1)              \
+    X(int32_t, KillDDE, (void), 1)                                              \
+    X(int32_t, QuibRegister, (const char* pluginName), 1)                       \
+    X(int32_t, QuibUnregister, (const char* pluginName), 1)                     \
     X(int32_t, QuibCommunicate,                                                 \
-      (const char* pluginName, int16_t mode, char* avatar, char* message),      \
-      (pluginName, mode, avatar, message), 1)                                   \
-    X(int32_t, QuibGetAllText, (const char* pluginName), (pluginName), 1)       \
-    X(int32_t, IsVellThere, (void), (), 0)                                      \
-    X(int32_t, QuibSend, (const char* pluginName, const char* command),         \
-      (pluginName, command), 0)
+      (const char* pluginName, int16_t mode, char* avatar, char* message), 1)   \
+    X(int32_t, QuibGetAllText, (const char* pluginName), 1)                     \
+    X(int32_t, IsVellThere, (void), 0)                                          \
+    X(int32_t, QuibSend, (const char* pluginName, const char* command), 0)
 
-#define VELLQUIB_DECLARE_EXPORT_(type, name, parameters, arguments, needed)    \
+#define VELLQUIB_DECLARE_EXPORT_(type, name, parameters, needed)               \
     type VELLQUIB_CALL name parameters;                                         \
     typedef type(VELLQUIB_CALL* name##Proc) parameters;
 VELLQUIB_EXPORTS(VELLQUIB_DECLARE_EXPORT_)

@@ -58,7 +58,7 @@ constexpr wchar_t kHostFile[] = L"vellquib.host.dll";
 
 // The host's exports; those that are not needed may be null, as for plug-ins.
 struct Host {
-#define QUIB_HOST_ENTRY(type, name, parameters, arguments, needed) name##Proc name = nullptr;
+#define QUIB_HOST_ENTRY(type, name, parameters, needed) name##Proc name = nullptr;
     VELLQUIB_EXPORTS(QUIB_HOST_ENTRY)
 #undef QUIB_HOST_ENTRY
 };
@@ -271,7 +271,7 @@ Host* LoadHost(std::string* why) {
     }
     Host h;
     const char* missing = nullptr;
-#define QUIB_RESOLVE_EXPORT(type, name, parameters, arguments, needed)   \
+#define QUIB_RESOLVE_EXPORT(type, name, parameters, needed)              \
     if (!Resolve(module.get(), #name, h.name) && (needed) && !missing) { \
         missing = #name;                                                 \
     }

@@ -11,7 +11,7 @@ namespace quib::standin {
 
 namespace {
 
-#define QUIB_EXPORT_NAME(type, name, parameters, arguments, needed) #name,
+#define QUIB_EXPORT_NAME(type, name, parameters, needed) #name,
 constexpr std::array<const char*, kExportCount> kExportNames = {VELLQUIB_EXPORTS(QUIB_EXPORT_NAME)};
 #undef QUIB_EXPORT_NAME
 

@@ -17,10 +17,10 @@
 namespace quib::standin {
 
 // The exports of the interface header, in its order.
-#define QUIB_EXPORT_ENUMERATOR(type, name, parameters, arguments, needed) name,
+#define QUIB_EXPORT_ENUMERATOR(type, name, parameters, needed) name,
 enum class Export { VELLQUIB_EXPORTS(QUIB_EXPORT_ENUMERATOR) };
 #undef QUIB_EXPORT_ENUMERATOR
-#define QUIB_EXPORT_ONE(type, name, parameters, arguments, needed) +1
+#define QUIB_EXPORT_ONE(type, name, parameters, needed) +1
 inline constexpr size_t kExportCount = 0 VELLQUIB_EXPORTS(QUIB_EXPORT_ONE);
 #undef QUIB_EXPORT_ONE
 const char* ExportName(Export e);

@@ -142,7 +142,7 @@ std::unique_ptr<HostLibrary> HostLibrary::Load(const std::u16string& fileName,
     std::unique_ptr<HostLibrary> lib(
         new HostLibrary(std::make_unique<Module>(Module{std::move(module)})));
     HostTable& t = lib->table_;
-#define QUIB_RESOLVE_EXPORT(type, name, parameters, arguments, needed) \
+#define QUIB_RESOLVE_EXPORT(type, name, parameters, needed) \
     Resolve(loaded, fileName, #name, t.name, (needed) != 0);
     VELLQUIB_EXPORTS(QUIB_RESOLVE_EXPORT)
 #undef QUIB_RESOLVE_EXPORT

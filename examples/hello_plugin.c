@@ -122,7 +122,7 @@ int main(void) {
     Register(PLUGIN);
 
     char avatar[] = "", line[] = "Hello from the example plug-in";
-    if (Request(0, avatar, line) && Request(0, NULL, NULL)) {
+    if (Request(VELLQUIB_MODE_SPEAK, avatar, line) && Request(0, NULL, NULL)) {
         DWORD start = GetTickCount();
         while (gTextLength < 0 && GetTickCount() - start < 5000) {
             MSG msg;

@@ -38,6 +38,8 @@ class WaitCursor {
 
 }  // namespace
 
+namespace quib {
+
 void frmDemo::cmdGetText_Click() {
     const Clock::time_point start = Clock::now();
     quib::modQUIB::ClearTextBuffer();
@@ -141,3 +143,5 @@ bool frmDemo::IsInList(std::u16string sName) {
     const quib::app::ListBoxAvatarSink list(lstAvatars);
     return quib::text::IsInList(std::move(sName), list);
 }
+
+}  // namespace quib

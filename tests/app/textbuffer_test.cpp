@@ -25,6 +25,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using quib::frmDemo;
+using quib::frmDemoOptions;
 using quib::test::FakeHost;
 
 // --- Helpers -------------------------------------------------------------------

@@ -36,26 +36,25 @@ const wchar_t* AsWide(const std::u16string& text) {
 // The program's own name as the source of an error, without failing.
 std::u16string ErrorSource() noexcept {
     try {
-        return quib::platform::ExecutableName();
+        return platform::ExecutableName();
     } catch (...) {
         return std::u16string();
     }
 }
 
 // Error 51: a failure of the program itself.
-quib::NumberedError InternalError(std::u16string description) {
-    return quib::NumberedError(quib::kErrInternal, ErrorSource(), std::move(description));
+NumberedError InternalError(std::u16string description) {
+    return NumberedError(kErrInternal, ErrorSource(), std::move(description));
 }
 
-quib::NumberedError SystemFailure(const char16_t* what) {
+NumberedError SystemFailure(const char16_t* what) {
     const DWORD code = GetLastError();
-    return InternalError(std::u16string(what) + u" (system error " + quib::Decimal(code) + u")");
+    return InternalError(std::u16string(what) + u" (system error " + Decimal(code) + u")");
 }
 
 // The font of the controls at a DPI: the system's message font (or the one
 // given, both at the system's DPI) under the legibility rule of CaptionFont.
-quib::platform::UniqueGdiObject<HFONT> ControlFont(const std::optional<LOGFONTW>& messageFont,
-                                                   int dpi) {
+platform::UniqueGdiObject<HFONT> ControlFont(const std::optional<LOGFONTW>& messageFont, int dpi) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     if (!messageFont &&
@@ -67,8 +66,8 @@ quib::platform::UniqueGdiObject<HFONT> ControlFont(const std::optional<LOGFONTW>
     if (dpi != systemDpi) {
         lf.lfHeight = MulDiv(lf.lfHeight, dpi, systemDpi);
     }
-    lf = quib::app::CaptionFont(lf, dpi, app::CaptionRooms(dpi));
-    quib::platform::UniqueGdiObject<HFONT> font(CreateFontIndirectW(&lf));
+    lf = app::CaptionFont(lf, dpi, app::CaptionRooms(dpi));
+    platform::UniqueGdiObject<HFONT> font(CreateFontIndirectW(&lf));
     if (!font) {
         throw SystemFailure(u"Can't create the message font");
     }
@@ -81,9 +80,8 @@ SIZE LayoutOuterSize(int dpi, int frameDpi) {
                           kWindowStyle, kWindowExStyle, frameDpi);
 }
 
-void ShowFatalBox(HWND owner, const quib::NumberedError& error) {
-    const std::u16string text =
-        u"Error " + quib::Decimal(error.Number()) + u"\n\n" + error.Description();
+void ShowFatalBox(HWND owner, const NumberedError& error) {
+    const std::u16string text = u"Error " + Decimal(error.Number()) + u"\n\n" + error.Description();
     MessageBoxW(owner, AsWide(text), kAppTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
@@ -108,7 +106,7 @@ frmDemo::~frmDemo() {
         DestroyWindow(hwnd_);
     }
     if (library_) {
-        quib::modQUIB::DetachHost();
+        modQUIB::DetachHost();
         library_.reset();
     }
 }
@@ -207,23 +205,23 @@ void frmDemo::Form_Load() {
         const LRESULT at = SendMessageW(cboCommunicationMode, CB_ADDSTRING, 0,
                                         reinterpret_cast<LPARAM>(entry.c_str()));
         if (at == CB_ERR || at == CB_ERRSPACE) {
-            throw quib::OutOfMemoryError();
+            throw OutOfMemoryError();
         }
     }
     SendMessageW(cboCommunicationMode, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 
     if (options_.host) {
-        quib::modQUIB::AttachHost(*options_.host);
+        modQUIB::AttachHost(*options_.host);
     } else {
-        library_ = quib::modQUIB::HostLibrary::Load();
-        quib::modQUIB::AttachHost(library_->Table());
+        library_ = modQUIB::HostLibrary::Load();
+        modQUIB::AttachHost(library_->Table());
     }
-    const int16_t result = quib::modQUIB::InitDDE();
+    const int16_t result = modQUIB::InitDDE();
     if (result != 0) {
         // The library reported that no link was opened: there is nothing for
         // KillDDE to close.
-        throw quib::NumberedError(quib::kErrInitDDE, quib::platform::ExecutableName(),
-                                  u"Failed to initialize DDE layer");
+        throw NumberedError(kErrInitDDE, platform::ExecutableName(),
+                            u"Failed to initialize DDE layer");
     }
     linkOpen_ = true;
 }
@@ -240,7 +238,7 @@ void frmDemo::Form_DpiChanged(int dpi, const RECT& suggested) {
         return;
     }
     // The controls take the new font before the old one is freed.
-    quib::platform::UniqueGdiObject<HFONT> font = ControlFont(options_.messageFont, dpi_);
+    platform::UniqueGdiObject<HFONT> font = ControlFont(options_.messageFont, dpi_);
     for (const app::ControlLayout& c : app::kControls) {
         SendMessageW(ControlHandle(c.id), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     }
@@ -264,7 +262,7 @@ std::u16string frmDemo::GetToken(std::u16string sText, std::u16string sDelimiter
 
 void frmDemo::SetControlText(HWND control, const std::u16string& text) {
     if (!SetWindowTextW(control, AsWide(text))) {
-        throw quib::OutOfMemoryError();
+        throw OutOfMemoryError();
     }
 }
 
@@ -318,7 +316,7 @@ void frmDemo::FitWindow(const RECT* suggested) {
 void frmDemo::CloseHostLink() {
     if (linkOpen_) {
         linkOpen_ = false;  // once, even if the call fails
-        quib::modQUIB::KillDDE();
+        modQUIB::KillDDE();
     }
 }
 
@@ -330,7 +328,7 @@ void frmDemo::FailWith(MakeError&& makeError) noexcept {
         Fail(makeError());
     } catch (...) {
         // Not even the report could be made: end all the same.
-        Fail(quib::NumberedError(quib::kErrOutOfMemory, std::u16string(), std::u16string()));
+        Fail(NumberedError(kErrOutOfMemory, std::u16string(), std::u16string()));
     }
 }
 
@@ -344,19 +342,19 @@ bool frmDemo::RunReportingFailure(Body&& body) noexcept {
     try {
         body();
         return true;
-    } catch (const quib::NumberedError& error) {
+    } catch (const NumberedError& error) {
         Fail(error);
     } catch (const std::bad_alloc&) {
-        FailWith([] { return quib::OutOfMemoryError(); });
+        FailWith([] { return OutOfMemoryError(); });
     } catch (const std::exception& e) {
-        FailWith([&e] { return InternalError(u"Internal error: " + quib::FromAscii(e.what())); });
+        FailWith([&e] { return InternalError(u"Internal error: " + FromAscii(e.what())); });
     } catch (...) {
         FailWith([] { return InternalError(u"Internal error"); });
     }
     return false;
 }
 
-void frmDemo::Fail(const quib::NumberedError& error) noexcept {
+void frmDemo::Fail(const NumberedError& error) noexcept {
     if (failed_) {
         return;
     }
@@ -594,7 +592,7 @@ void frmDemo::NextControl(WPARAM wParam, LPARAM lParam) {
     if (LOWORD(lParam)) {
         target = reinterpret_cast<HWND>(wParam);
     } else {
-        HWND from = quib::app::FocusedChild(hwnd_);
+        HWND from = app::FocusedChild(hwnd_);
         target = GetNextDlgTabItem(hwnd_, from, wParam != 0 ? TRUE : FALSE);
     }
     if (!target || !IsChild(hwnd_, target)) {

@@ -54,7 +54,8 @@ bool ScriptAnswerer::RunEvents(const ScriptAnswer& answer, const Call* call) {
         }
         const int delayMs = ev.when == When::After ? ev.delayMs : 0;
         if (ev.kind == Kind::Text) {
-            link_.Schedule(delayMs, [this, ev] { link_.Text(ev.bytes); });
+            link_.Schedule(
+                delayMs, [this, ev] { link_.Text(ev.bytes); }, true);
         } else {
             link_.Schedule(delayMs, [this, ev] { link_.Message(ev.bytes, ev.number, ev.said); });
         }

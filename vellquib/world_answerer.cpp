@@ -76,8 +76,9 @@ int32_t WorldAnswerer::GetAllText(const Call& call) {
     if (status == kStatusOk) {
         // The buffer as it stands now, notices of this request included;
         // it arrives later, from the link's window.
-        link_.Schedule(world_.Settings().deliveryDelayMs,
-                       [this, framed = world_.FramedBuffer()] { link_.Text(framed); });
+        link_.Schedule(
+            world_.Settings().deliveryDelayMs,
+            [this, framed = world_.FramedBuffer()] { link_.Text(framed); }, true);
     }
     return Report(status);
 }

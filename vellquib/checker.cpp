@@ -126,7 +126,6 @@ struct PendingDelivery {
 // The link as the checker sees it. Touched by the link's thread only (and by
 // any thread while no link is open); other threads read gOwner alone.
 struct State {
-    bool atEndRegistered = false;
     bool everInit = false;  // InitDDE was called in this load of the library
     bool open = false;
     bool killed = false;  // KillDDE closed a link in this load
@@ -340,7 +339,7 @@ void JudgeRepeat(const CallScope& call, const Request& now, const Request& befor
 
 // At the end of the process (or when the library is unloaded): a link still
 // open was never closed, and the counts of what was reported. Registered by
-// the first call, after the call log, so that it runs while the log is open.
+// the first InitDDE, after the call log, so that it runs while the log is open.
 void AtProcessEnd() {
     gEnding = true;
     try {
@@ -410,12 +409,13 @@ void CallScope::Enter() {
                    std::to_string(owner));
         return;
     }
-    entered_ = true;
     State& s = gState;
-    if (!s.atEndRegistered) {
-        s.atEndRegistered = true;
-        std::atexit(&AtProcessEnd);
+    // IsVellThere may come from anywhere on the link's thread, callbacks
+    // included: on an open link with no delivery waiting nothing is judged.
+    if (api_ == Api::IsVellThere && s.open && s.pending.empty()) {
+        return;
     }
+    entered_ = true;
     if (!s.pending.empty()) {
         CheckDeliveries(this);
     }
@@ -488,6 +488,9 @@ void CallScope::Leave() noexcept {
         State& s = gState;
         --s.depth;
         if (api_ == Api::InitDDE && s.depth == 0) {
+            if (!s.everInit) {
+                std::atexit(&AtProcessEnd);
+            }
             s.everInit = true;
             if (!s.open && PluginLink::CallerOwnsLink()) {
                 s.open = true;

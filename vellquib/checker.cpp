@@ -18,6 +18,13 @@
 namespace quib::standin::check {
 
 std::atomic<int> gMode{-1};
+const char* gCallback = nullptr;
+std::atomic<uint32_t> gOwner{0};
+std::atomic<bool> gQuiet{false};
+
+uint32_t ThreadIdByCall() {
+    return GetCurrentThreadId();
+}
 
 namespace {
 
@@ -131,7 +138,6 @@ struct State {
     bool killed = false;  // KillDDE closed a link in this load
     std::string name;
     int depth = 0;                    // calls in progress on the link's thread
-    const char* callback = nullptr;   // the callback being made, innermost
     std::array<Request, 2> requests;  // the request in progress and the one before
     size_t current = 0;
     bool havePrevious = false;
@@ -142,8 +148,13 @@ struct State {
     std::array<std::pair<uintptr_t, uintptr_t>, 2> writable{};
 };
 
-std::atomic<DWORD> gOwner{0};
 State gState;
+
+// Whether IsVellThere on the link's thread needs no judging: the link is
+// open and no delivery waits.
+void UpdateQuiet() {
+    gQuiet.store(gState.open && gState.pending.empty(), std::memory_order_relaxed);
+}
 
 void Summary(bool always);
 
@@ -269,6 +280,7 @@ void CheckDeliveries(const CallScope* call) {
                    std::string(call ? "called while " : "") + "a text delivery has waited " +
                        std::to_string(late) + " ms for the thread to dispatch its messages");
             it = s.pending.erase(it);
+            UpdateQuiet();
         } else {
             ++it;
         }
@@ -279,14 +291,17 @@ void CheckDeliveries(const CallScope* call) {
 // that ends it, without registering, and with the buffers as left.
 void JudgeRepeat(const CallScope& call, const Request& now, const Request& before) {
     State& s = gState;
+    if (before.statusCame && before.status == VELLQUIB_STATUS_OK) {
+        s.repeats = 0;  // a new request
+        return;
+    }
     const bool communicate = now.api == Api::QuibCommunicate;
     const bool sameArgs =
         now.api == before.api && now.plugin == before.plugin && now.mode == before.mode &&
         now.command == before.command &&
         (!communicate || (now.avatar == before.avatar && now.message == before.message) ||
          (now.avatar == AsLeft(before.avatarLeft) && now.message == AsLeft(before.messageLeft)));
-    const bool ended = before.statusCame && before.status == VELLQUIB_STATUS_OK;
-    if (!sameArgs || ended) {
+    if (!sameArgs) {
         s.repeats = 0;
     } else {
         if (!before.statusCame) {
@@ -305,7 +320,7 @@ void JudgeRepeat(const CallScope& call, const Request& now, const Request& befor
         }
     }
     if (!communicate || now.api != before.api || !before.statusCame ||
-        before.status == VELLQUIB_STATUS_OK || before.status == VELLQUIB_STATUS_REFUSED) {
+        before.status == VELLQUIB_STATUS_REFUSED) {
         return;
     }
     // After a status that asks for a repetition, of a request whose buffers
@@ -401,7 +416,7 @@ std::string CallScope::Invocation() const {
 }
 
 void CallScope::Enter() {
-    const DWORD me = GetCurrentThreadId();
+    const DWORD me = ThisThread();
     const DWORD owner = gOwner.load(std::memory_order_relaxed);
     if (owner != 0 && owner != me) {
         Report(Rule::ThreadCaller, this,
@@ -421,7 +436,7 @@ void CallScope::Enter() {
     }
     if (s.depth > 0 && api_ != Api::IsVellThere) {
         Report(Rule::CallInCallback, this,
-               std::string("called inside ") + (s.callback ? s.callback : "a callback"));
+               std::string("called inside ") + (gCallback ? gCallback : "a callback"));
     }
     if (api_ == Api::InitDDE) {
         if (s.open) {
@@ -447,13 +462,15 @@ void CallScope::Enter() {
                    "called with another name than InitDDE's " + Quoted(s.name));
         }
     }
+    size_t lengths[2] = {};  // of the two buffers
     if (api_ == Api::QuibCommunicate) {
         char* const buffers[] = {args_.avatar, args_.message};
         const char* const names[] = {"avatar", "message"};
         for (size_t i = 0; i < 2; ++i) {
             if (!buffers[i]) {
                 Report(Rule::NullArgument, this, std::string("called with a null ") + names[i]);
-            } else if (!Writable(buffers[i], std::strlen(buffers[i]) + 1, s.writable[i])) {
+            } else if (lengths[i] = std::strlen(buffers[i]);
+                       !Writable(buffers[i], lengths[i] + 1, s.writable[i])) {
                 Report(
                     Rule::BufferNotWritable, this,
                     std::string("called with an ") + names[i] + " buffer that cannot be written");
@@ -470,8 +487,8 @@ void CallScope::Enter() {
         Request& r = s.requests[s.current];
         r.api = api_;
         Assign(r.plugin, args_.plugin);
-        Assign(r.avatar, args_.avatar);
-        Assign(r.message, args_.message);
+        r.avatar.assign(args_.avatar ? args_.avatar : "", lengths[0]);
+        r.message.assign(args_.message ? args_.message : "", lengths[1]);
         Assign(r.command, args_.command);
         r.mode = args_.mode;
         r.statusCame = false;
@@ -498,17 +515,22 @@ void CallScope::Leave() noexcept {
                 s.havePrevious = false;
                 s.repeats = 0;
                 gOwner.store(GetCurrentThreadId());
+                UpdateQuiet();
             }
         } else if (api_ == Api::KillDDE && s.open && !PluginLink::CallerOwnsLink()) {
             s.open = false;
             s.killed = true;
             s.pending.clear();
             gOwner.store(0);
+            UpdateQuiet();
             Summary(true);
         }
         if (tracked_) {
             Request& r = s.requests[s.current];
-            if (r.api == Api::QuibCommunicate && args_.avatar && args_.message) {
+            // The bytes left are judged by the next request only after a
+            // status that asks for a repetition.
+            const bool ended = r.statusCame && r.status == VELLQUIB_STATUS_OK;
+            if (r.api == Api::QuibCommunicate && args_.avatar && args_.message && !ended) {
                 r.avatarLeft.assign(args_.avatar, r.avatar.size() + 1);
                 r.messageLeft.assign(args_.message, r.message.size() + 1);
             } else {
@@ -524,16 +546,6 @@ void CallScope::Leave() noexcept {
     }
 }
 
-void CallbackScope::Enter(const char* name) {
-    entered_ = true;
-    outer_ = gState.callback;
-    gState.callback = name;
-}
-
-void CallbackScope::Leave() noexcept {
-    gState.callback = outer_;
-}
-
 void StatusSeenOn(std::string_view status) {
     State& s = gState;
     // The status of the request in progress, not of one made inside a
@@ -547,6 +559,7 @@ void StatusSeenOn(std::string_view status) {
 
 void DeliveryScheduledOn(uintptr_t id, int delayMs) {
     gState.pending.push_back({id, GetTickCount() + static_cast<DWORD>(delayMs > 0 ? delayMs : 0)});
+    UpdateQuiet();
 }
 
 void WorkRanOn(uintptr_t id) {
@@ -554,6 +567,7 @@ void WorkRanOn(uintptr_t id) {
     for (auto it = pending.begin(); it != pending.end(); ++it) {
         if (it->id == id) {
             pending.erase(it);
+            UpdateQuiet();
             return;
         }
     }

@@ -23,6 +23,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+
 namespace quib::standin::check {
 
 // The exports, in the order of the interface header.
@@ -64,11 +68,38 @@ inline bool On() {
     return mode > 0;
 }
 
+// The calling thread's id, as GetCurrentThreadId gives it, read from the
+// thread's environment block without a call.
+uint32_t ThreadIdByCall();
+inline uint32_t ThisThread() {
+    uint32_t id;
+#if defined(__GNUC__) && defined(__i386__)
+    __asm__("movl %%fs:0x24, %0" : "=r"(id));
+#elif defined(__GNUC__) && defined(__x86_64__)
+    __asm__("movl %%gs:0x48, %0" : "=r"(id));
+#elif defined(_M_IX86)
+    id = __readfsdword(0x24);
+#elif defined(_M_X64)
+    id = static_cast<uint32_t>(__readgsqword(0x48));
+#else
+    id = ThreadIdByCall();
+#endif
+    return id;
+}
+
+// The thread that owns the open link (0: none), and whether IsVellThere on
+// that thread needs no judging (the link is open, no delivery waits).
+extern std::atomic<uint32_t> gOwner;
+extern std::atomic<bool> gQuiet;
+// The callback being made, innermost; null outside callbacks.
+extern const char* gCallback;
+
 // One call into the library, from its start to its return.
 class CallScope {
   public:
     CallScope(Api api, const Args& args) : api_(api), args_(args) {
-        if (On()) {
+        if (On() && !(api == Api::IsVellThere && gQuiet.load(std::memory_order_relaxed) &&
+                      gOwner.load(std::memory_order_relaxed) == ThisThread())) {
             Enter();
         }
     }
@@ -98,21 +129,20 @@ class CallbackScope {
   public:
     explicit CallbackScope(const char* name) {
         if (On()) {
-            Enter(name);
+            entered_ = true;
+            outer_ = gCallback;
+            gCallback = name;
         }
     }
     ~CallbackScope() {
         if (entered_) {
-            Leave();
+            gCallback = outer_;
         }
     }
     CallbackScope(const CallbackScope&) = delete;
     CallbackScope& operator=(const CallbackScope&) = delete;
 
   private:
-    void Enter(const char* name);
-    void Leave() noexcept;
-
     const char* outer_ = nullptr;
     bool entered_ = false;
 };

@@ -1,8 +1,10 @@
 # The checker of the stand-in bites (cmake -P): runs rule_breaker once per
 # rule with VELLQUIB_CHECK=1 and expects exactly that rule's id on standard
 # error and in the call log, and nothing for "none"; then the fatal mode, the
-# limit of reports per rule, and one report word for word.
-# -DEMULATOR (may be empty), -DPROGRAM (rule_breaker), -DWORK (a folder to run in).
+# limit of reports per rule, and one report word for word. Every id must be
+# listed in the interface header and in the stand-in's README.
+# -DEMULATOR (may be empty), -DPROGRAM (rule_breaker), -DWORK (a folder to run
+# in), -DDOCS (the header and the README).
 
 cmake_policy(SET CMP0007 NEW)
 
@@ -61,6 +63,14 @@ function(ids_in text out)
 endfunction()
 
 set(failures "")
+foreach(doc IN LISTS DOCS)
+    file(READ ${doc} text)
+    foreach(id IN LISTS rules)
+        if(id MATCHES "^VQ-" AND NOT text MATCHES "${id}")
+            string(APPEND failures "${doc} does not list ${id}\n")
+        endif()
+    endforeach()
+endforeach()
 list(LENGTH rules n)
 math(EXPR last "${n} - 1")
 foreach(i RANGE 0 ${last} 2)

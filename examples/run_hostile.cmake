@@ -10,7 +10,7 @@ set(runs "")
 foreach(script IN LISTS scripts)
     list(APPEND runs "VELLQUIB_SCRIPT=${script}")
 endforeach()
-foreach(profile null negative huge)
+foreach(profile null negative huge stuck)
     list(APPEND runs "VELLQUIB_HOSTILE=${profile}")
 endforeach()
 

@@ -47,6 +47,9 @@ PluginLink::Hostile HostileFromEnvironment() {
     if (value == "huge") {
         return PluginLink::Hostile::Huge;
     }
+    if (value == "stuck") {
+        return PluginLink::Hostile::Stuck;
+    }
     return PluginLink::Hostile::None;
 }
 
@@ -105,6 +108,7 @@ bool PluginLink::Open(QuibStatusCallback onStatus, QuibMessageCallback onMessage
     onMessage_ = onMessage;
     onText_ = onText;
     hostile_ = HostileFromEnvironment();
+    openedAt_ = GetTickCount();
     library_ = ThisLibrary(0);
     gOpen = this;
     return true;
@@ -128,6 +132,11 @@ PluginLink::~PluginLink() {
     if (library_) {
         FreeLibrary(library_);
     }
+}
+
+bool PluginLink::Stuck() const {
+    constexpr DWORD kStuckMs = 3000;
+    return hostile_ == Hostile::Stuck && GetTickCount() - openedAt_ < kStuckMs;
 }
 
 bool PluginLink::StillOpen(unsigned generation) {
@@ -162,7 +171,7 @@ bool PluginLink::Message(std::string_view speaker, int16_t number, std::string_v
         onMessage_(Bytes(speaker), static_cast<int32_t>(speaker.size()), number, Bytes(said),
                    static_cast<int32_t>(said.size()));
     }
-    if (!StillOpen(generation) || hostile_ == Hostile::None || hostile_ == Hostile::Huge) {
+    if (!StillOpen(generation) || (hostile_ != Hostile::Null && hostile_ != Hostile::Negative)) {
         return StillOpen(generation);
     }
     // The hostile profiles add a line whose strings are empty as null

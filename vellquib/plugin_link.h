@@ -69,8 +69,11 @@ class PluginLink {
 
     // VELLQUIB_HOSTILE, read when the link opens: null adds to every message a
     // line whose empty strings come as null pointers, negative one whose
-    // lengths are negative, huge grows every text delivery to 16 MiB.
-    enum class Hostile { None, Null, Negative, Huge };
+    // lengths are negative, huge grows every text delivery to 16 MiB, stuck
+    // has every request answered "6" for the first 3 s of the link.
+    enum class Hostile { None, Null, Negative, Huge, Stuck };
+    // Whether a request is to be answered "6" now (stuck).
+    bool Stuck() const;
 
   private:
     struct Scheduled {
@@ -96,6 +99,7 @@ class PluginLink {
     QuibMessageCallback onMessage_ = nullptr;
     QuibTextCallback onText_ = nullptr;
     Hostile hostile_ = Hostile::None;
+    DWORD openedAt_ = 0;  // GetTickCount when the link opened
     std::map<UINT_PTR, Scheduled> scheduled_;
     UINT_PTR nextId_ = 1;
 };

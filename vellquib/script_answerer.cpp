@@ -65,6 +65,9 @@ bool ScriptAnswerer::RunEvents(const ScriptAnswer& answer, const Call* call) {
 
 // Answers a call from the script: its events, then its status (if any).
 int32_t ScriptAnswerer::Answer(const Call& call) {
+    if (IsRequest(call.what) && link_.Stuck()) {
+        return Report(kStatusBusy);
+    }
     const ScriptAnswer* answer = script_.Next(call.what);
     if (!answer) {
         if (!IsRequest(call.what)) {

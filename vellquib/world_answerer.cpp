@@ -37,6 +37,9 @@ bool WorldAnswerer::FlushNotices() {
 }
 
 int32_t WorldAnswerer::Answer(const Call& call) {
+    if (IsRequest(call.what) && link_.Stuck()) {
+        return Report(kStatusBusy);
+    }
     switch (call.what) {
         case Export::QuibRegister:
         case Export::QuibUnregister: {

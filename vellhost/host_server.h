@@ -1,0 +1,69 @@
+// The wire side of vellhost.exe: a hidden window that plug-ins' stand-in
+// libraries find by its class (host_wire.h) and send their calls to. It
+// answers each call from the world (host_world.h), queues what other plug-ins
+// are to receive and tells them with a posted message, runs the world's
+// timers (chatter, ESP answers, text deliveries) and drops plug-ins whose
+// window is gone. Every call and callback goes to the log in the call log's
+// format. Everything runs on the thread that made it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "host_world.h"
+
+namespace quib::vellhost {
+
+class HostServer {
+  public:
+    // log: one line at a time ("hh:mm:ss.mmm > ..."); changed: the world or
+    // its members changed (for the window to show it).
+    HostServer(HostWorld& world, std::function<void(const std::string&)> log,
+               std::function<void()> changed);
+    ~HostServer();
+    HostServer(const HostServer&) = delete;
+    HostServer& operator=(const HostServer&) = delete;
+
+    // Makes the wire window. False when it cannot be made, or another host
+    // runs in this session already.
+    bool Open();
+
+    // The settings changed: chatter restarts at its new period.
+    void SettingsChanged();
+    // The host's user plays an avatar (HostWorld::Say); false when refused.
+    bool Say(const std::string& speaker, int mode, const std::string& to, const std::string& text);
+
+  private:
+    struct WindowCloser {
+        void operator()(HWND w) const { DestroyWindow(w); }
+    };
+    static LRESULT CALLBACK WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT Received(HWND from, const COPYDATASTRUCT& data);
+    void Reply(HWND to, const standin::wire::Reply& reply);
+    // Queues the news of every view for its plug-in and wakes it.
+    void SpreadNews(MemberId except);
+    void Queue(MemberId to, standin::wire::Event event);
+    void Schedule(int delayMs, std::function<void()> work);
+    void Sweep();
+    std::string Who(MemberId id) const;
+    void Log(char mark, const std::string& text, MemberId who);
+
+    HostWorld& world_;
+    std::function<void(const std::string&)> log_;
+    std::function<void()> changed_;
+    std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser> wire_;
+    std::map<MemberId, std::deque<standin::wire::Event>> outbox_;
+    std::map<MemberId, bool> woken_;
+    std::map<UINT_PTR, std::function<void()>> timers_;
+    UINT_PTR nextTimer_ = 100;
+};
+
+}  // namespace quib::vellhost

@@ -25,9 +25,9 @@ MemberId AsMember(HWND w) {
 }
 
 std::string MessageInvocation(const standin::ChatLine& l) {
-    return standin::Invocation("MessageCallback", {standin::Quoted(l.speaker),
-                                                   std::to_string(static_cast<int>(l.kind)),
-                                                   standin::Quoted(l.text)});
+    return standin::Invocation(
+        "MessageCallback", {standin::Quoted(l.speaker), std::to_string(static_cast<int>(l.kind)),
+                            standin::Quoted(l.text)});
 }
 
 wire::Event MessageEvent(const standin::ChatLine& l) {
@@ -117,8 +117,8 @@ void HostServer::Queue(MemberId to, wire::Event event) {
     }
     if (event.kind == wire::Event::Kind::Text) {
         Log('<',
-            standin::Invocation("TextCallback", {standin::Quoted(event.bytes),
-                                                 std::to_string(event.bytes.size())}),
+            standin::Invocation("TextCallback",
+                                {standin::Quoted(event.bytes), std::to_string(event.bytes.size())}),
             to);
     }
     outbox_[to].push_back(std::move(event));
@@ -180,8 +180,8 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
             outbox_.erase(id);
             woken_.erase(id);
             Log('>',
-                standin::Invocation("InitDDE", {standin::Quoted(join->plugin), "onStatus",
-                                                "onMessage", "onText"}),
+                standin::Invocation(
+                    "InitDDE", {standin::Quoted(join->plugin), "onStatus", "onMessage", "onText"}),
                 id);
             Reply(from, reply);
             changed_();

@@ -16,8 +16,7 @@ ChatLine EspLine(std::string_view from, std::string_view text) {
 // The host's view of a private line: who wrote to whom.
 ChatLine SeenByHost(std::string_view from, std::string_view to, std::string_view text) {
     return {standin::LineKind::EspToUser, std::string(from), std::string(text),
-            "ESP from " + std::string(from) + " to " + std::string(to) + ": " +
-                std::string(text)};
+            "ESP from " + std::string(from) + " to " + std::string(to) + ": " + std::string(text)};
 }
 
 std::string_view Trimmed(std::string_view s) {
@@ -53,11 +52,11 @@ std::string HostWorld::Join(MemberId id, std::string_view plugin, std::string_vi
     std::string base = standin::UsableAvatarName(user) ? std::string(user) : "Visitor";
     const auto taken = [&](std::string_view name) {
         const auto& avatars = World::Avatars();
-        return std::any_of(avatars.begin(), avatars.end(),
-                           [&](const std::string& a) { return standin::SameAvatarName(a, name); }) ||
-               std::any_of(members_.begin(), members_.end(), [&](const Member& m) {
-                   return standin::SameAvatarName(m.user, name);
-               });
+        return std::any_of(
+                   avatars.begin(), avatars.end(),
+                   [&](const std::string& a) { return standin::SameAvatarName(a, name); }) ||
+               std::any_of(members_.begin(), members_.end(),
+                           [&](const Member& m) { return standin::SameAvatarName(m.user, name); });
     };
     if (taken(base)) {
         base = base.substr(0, 28);
@@ -76,10 +75,10 @@ std::string HostWorld::Join(MemberId id, std::string_view plugin, std::string_vi
     m.view = std::make_unique<World>(std::move(c));
     m.view->TakeNewLines();
     members_.push_back(std::move(m));
-    host_.AddLine(standin::ChatLine{standin::LineKind::Notice, "<system>",
-                                    "Plug-in " + std::string(plugin) + " joined as " + name + ".",
-                                    "<system>: Plug-in " + std::string(plugin) + " joined as " +
-                                        name + "."});
+    host_.AddLine(
+        standin::ChatLine{standin::LineKind::Notice, "<system>",
+                          "Plug-in " + std::string(plugin) + " joined as " + name + ".",
+                          "<system>: Plug-in " + std::string(plugin) + " joined as " + name + "."});
     UpdateOthers();
     return name;
 }

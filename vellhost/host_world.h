@@ -63,8 +63,8 @@ class HostWorld {
     struct Answer {
         int32_t result = -1;
         std::optional<std::string> status;
-        std::vector<ChatLine> lines;     // the caller's own, inside the call
-        std::optional<std::string> text;  // a buffer to deliver later
+        std::vector<ChatLine> lines;            // the caller's own, inside the call
+        std::optional<std::string> text;        // a buffer to deliver later
         std::optional<standin::Pending> reply;  // an avatar's answer to an ESP
     };
     // A call of a joined plug-in; a stranger's call gets result -1, no status.

@@ -5,9 +5,9 @@
 // world's settings while it runs.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -84,7 +84,8 @@ std::string Narrow(const std::wstring& text) {
 
 std::wstring ControlText(HWND control) {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -104,8 +105,8 @@ class HostWindow {
     // False when the window or the wire cannot be made (another host runs).
     bool Start(int show) {
         if (!server_.Open()) {
-            MessageBoxW(nullptr, L"Another vellhost.exe runs in this session already.",
-                        L"vellhost", MB_ICONERROR);
+            MessageBoxW(nullptr, L"Another vellhost.exe runs in this session already.", L"vellhost",
+                        MB_ICONERROR);
             return false;
         }
         if (const auto path = quib::standin::EnvironmentValue("VELLHOST_LOG")) {
@@ -141,7 +142,8 @@ class HostWindow {
 
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (msg == WM_NCCREATE) {
-            auto* self = static_cast<HostWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+            auto* self =
+                static_cast<HostWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
             self->window_ = hwnd;
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         }
@@ -179,9 +181,9 @@ class HostWindow {
     }
 
     HWND Add(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle = 0) {
-        HWND c = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
-                                 window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 instance_, nullptr);
+        HWND c =
+            CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
         SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         return c;
     }
@@ -195,7 +197,8 @@ class HostWindow {
         // Tab order follows creation: the line to say first, then the
         // settings, then the views.
         Add(kAsLabel, L"STATIC", L"Speak &as:", SS_LEFT);
-        HWND as = Add(kAs, L"COMBOBOX", L"", WS_TABSTOP | CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL);
+        HWND as =
+            Add(kAs, L"COMBOBOX", L"", WS_TABSTOP | CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL);
         for (const std::string& a : quib::standin::World::Avatars()) {
             SendMessageW(as, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(a).c_str()));
         }
@@ -213,18 +216,27 @@ class HostWindow {
         Add(kSay, L"BUTTON", L"&Say", WS_TABSTOP | BS_DEFPUSHBUTTON);
         const auto& c = world_.Settings();
         Add(kBusyLabel, L"STATIC", L"&Busy share (%):", SS_LEFT);
-        Add(kBusy, L"EDIT", std::to_wstring(c.busyPercent).c_str(), WS_TABSTOP | ES_NUMBER, WS_EX_CLIENTEDGE);
+        Add(kBusy, L"EDIT", std::to_wstring(c.busyPercent).c_str(), WS_TABSTOP | ES_NUMBER,
+            WS_EX_CLIENTEDGE);
         Add(kDelayLabel, L"STATIC", L"&Delivery delay (ms):", SS_LEFT);
-        Add(kDelay, L"EDIT", std::to_wstring(c.deliveryDelayMs).c_str(), WS_TABSTOP | ES_NUMBER, WS_EX_CLIENTEDGE);
+        Add(kDelay, L"EDIT", std::to_wstring(c.deliveryDelayMs).c_str(), WS_TABSTOP | ES_NUMBER,
+            WS_EX_CLIENTEDGE);
         Add(kChatterLabel, L"STATIC", L"&Chatter every (ms, 0 none):", SS_LEFT);
-        Add(kChatter, L"EDIT", std::to_wstring(c.chatterMs).c_str(), WS_TABSTOP | ES_NUMBER, WS_EX_CLIENTEDGE);
+        Add(kChatter, L"EDIT", std::to_wstring(c.chatterMs).c_str(), WS_TABSTOP | ES_NUMBER,
+            WS_EX_CLIENTEDGE);
         Add(kApply, L"BUTTON", L"A&pply settings", WS_TABSTOP | BS_PUSHBUTTON);
         Add(kMembersLabel, L"STATIC", L"Plug-ins &joined:", SS_LEFT);
-        Add(kMembers, L"LISTBOX", L"", WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, WS_EX_CLIENTEDGE);
+        Add(kMembers, L"LISTBOX", L"", WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL,
+            WS_EX_CLIENTEDGE);
         Add(kBufferLabel, L"STATIC", L"World b&uffer (as the host client shows it):", SS_LEFT);
-        Add(kBuffer, L"EDIT", L"", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, WS_EX_CLIENTEDGE);
+        Add(kBuffer, L"EDIT", L"",
+            WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+            WS_EX_CLIENTEDGE);
         Add(kLogLabel, L"STATIC", L"Calls and callbac&ks:", SS_LEFT);
-        Add(kLog, L"EDIT", L"", WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+        Add(kLog, L"EDIT", L"",
+            WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
+                ES_AUTOHSCROLL,
+            WS_EX_CLIENTEDGE);
         SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
         dirty_ = true;
         Refresh();
@@ -251,9 +263,7 @@ class HostWindow {
         return tm.tmHeight;
     }
 
-    void Place(int id, int x, int y, int w, int h) {
-        MoveWindow(Item(id), x, y, w, h, TRUE);
-    }
+    void Place(int id, int x, int y, int w, int h) { MoveWindow(Item(id), x, y, w, h, TRUE); }
 
     void Layout() {
         RECT rc;
@@ -264,11 +274,13 @@ class HostWindow {
         const int gap = Scale(6);
         // The right column: labels as wide as their longest caption.
         int labels = 0;
-        for (int id : {kAsLabel, kModeLabel, kToLabel, kLineLabel, kBusyLabel, kDelayLabel, kChatterLabel}) {
+        for (int id :
+             {kAsLabel, kModeLabel, kToLabel, kLineLabel, kBusyLabel, kDelayLabel, kChatterLabel}) {
             labels = std::max(labels, TextWidth(id));
         }
         labels += Scale(6);
-        const int fields = std::max(Scale(170), std::max(TextWidth(kSay), TextWidth(kApply)) + Scale(24));
+        const int fields =
+            std::max(Scale(170), std::max(TextWidth(kSay), TextWidth(kApply)) + Scale(24));
         const int rightW = labels + fields;
         const int rightX = rc.right - m - rightW;
         const int leftW = std::max(Scale(200), rightX - 2 * m);
@@ -323,7 +335,8 @@ class HostWindow {
         SendMessageW(members, WM_SETREDRAW, FALSE, 0);
         SendMessageW(members, LB_RESETCONTENT, 0, 0);
         if (world_.Members().empty()) {
-            SendMessageW(members, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"(none yet: start a plug-in)"));
+            SendMessageW(members, LB_ADDSTRING, 0,
+                         reinterpret_cast<LPARAM>(L"(none yet: start a plug-in)"));
         }
         for (const auto& m : world_.Members()) {
             std::string row = m.plugin + " as " + m.user + ", " +
@@ -357,15 +370,18 @@ class HostWindow {
         if ((id == kSay || id == IDOK) && code == BN_CLICKED) {
             Say();
         } else if (id == kApply && code == BN_CLICKED) {
-            const auto number = [this](int field) { return _wtoi(ControlText(Item(field)).c_str()); };
+            const auto number = [this](int field) {
+                return _wtoi(ControlText(Item(field)).c_str());
+            };
             world_.Adjust(number(kBusy), number(kDelay), number(kChatter));
             server_.SettingsChanged();
             const auto& c = world_.Settings();
             SetWindowTextW(Item(kBusy), std::to_wstring(c.busyPercent).c_str());
             SetWindowTextW(Item(kDelay), std::to_wstring(c.deliveryDelayMs).c_str());
             SetWindowTextW(Item(kChatter), std::to_wstring(c.chatterMs).c_str());
-            AddLog(quib::standin::TimeOfDay() + " ! settings: busy " + std::to_string(c.busyPercent) +
-                   "%, delivery " + std::to_string(c.deliveryDelayMs) + " ms, chatter " +
+            AddLog(quib::standin::TimeOfDay() + " ! settings: busy " +
+                   std::to_string(c.busyPercent) + "%, delivery " +
+                   std::to_string(c.deliveryDelayMs) + " ms, chatter " +
                    std::to_string(c.chatterMs) + " ms");
         }
     }
@@ -378,7 +394,9 @@ class HostWindow {
         if (server_.Say(as, mode, to, line)) {
             SetWindowTextW(Item(kLine), L"");
         } else {
-            AddLog(quib::standin::TimeOfDay() + " ! not said: the speaker needs a usable name, the line some text, an ESP a joined user to go to");
+            AddLog(quib::standin::TimeOfDay() +
+                   " ! not said: the speaker needs a usable name, the line some text, an ESP a "
+                   "joined user to go to");
         }
         SetFocus(Item(kLine));
     }

@@ -128,8 +128,9 @@ int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallbac
             answerer = quib::standin::JoinRunningHost(*link, plugin, config);
         }
         if (!answerer && host == quib::standin::HostChoice::Required) {
-            quib::standin::LogNote("no vellhost.exe runs, as VELLQUIB_HOST=required asks; InitDDE returns " +
-                                   std::to_string(kNoHost));
+            quib::standin::LogNote(
+                "no vellhost.exe runs, as VELLQUIB_HOST=required asks; InitDDE returns " +
+                std::to_string(kNoHost));
             return kNoHost;
         }
         if (!answerer) {

@@ -92,10 +92,9 @@ std::optional<wire::Reply> HostAnswerer::Exchange(wire::Op op, const std::string
     DWORD_PTR taken = 0;
     // The host answers with a message of its own sent to the wire window
     // before this returns; a thread that waits here takes sent messages.
-    const LRESULT sent =
-        SendMessageTimeoutW(host_, WM_COPYDATA, reinterpret_cast<WPARAM>(wire_.get()),
-                            reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, wire::kBoundMs,
-                            &taken);
+    const LRESULT sent = SendMessageTimeoutW(
+        host_, WM_COPYDATA, reinterpret_cast<WPARAM>(wire_.get()), reinterpret_cast<LPARAM>(&data),
+        SMTO_ABORTIFHUNG, wire::kBoundMs, &taken);
     std::optional<wire::Reply> reply;
     if (sent && taken && reply_) {
         reply = wire::DecodeReply(*reply_);

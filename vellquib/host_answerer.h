@@ -58,8 +58,8 @@ class HostAnswerer final : public Answerer {
     HWND host_;
     std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser> wire_;
     bool gone_ = false;
-    std::optional<std::string> reply_;      // the host's answer, while waiting for it
-    std::vector<wire::Event> inCall_;       // the events of the request in progress
+    std::optional<std::string> reply_;  // the host's answer, while waiting for it
+    std::vector<wire::Event> inCall_;   // the events of the request in progress
 };
 
 }  // namespace quib::standin

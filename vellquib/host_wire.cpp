@@ -110,8 +110,10 @@ std::optional<Request> DecodeRequest(std::string_view bytes) {
 
 std::string Encode(const Reply& reply) {
     Writer w;
-    w.Add(reply.result).Add(reply.user).Add(reply.status ? "S" : "-").Add(
-        reply.status.value_or(""));
+    w.Add(reply.result)
+        .Add(reply.user)
+        .Add(reply.status ? "S" : "-")
+        .Add(reply.status.value_or(""));
     for (const Event& e : reply.events) {
         w.Add(std::string_view(reinterpret_cast<const char*>(&e.kind), 1))
             .Add(e.speaker)

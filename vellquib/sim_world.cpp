@@ -270,9 +270,8 @@ World::CommunicateResult World::Communicate(std::string_view plugin, int16_t mod
                 result.reply = Pending{config_.espReplyMs, EspToUser(*who, answer)};
             } else if (Lower(name) == Lower(me)) {
                 Notice("Your ESP to yourself arrived at once.");
-            } else if (std::any_of(others_.begin(), others_.end(), [&](const std::string& o) {
-                           return Lower(o) == Lower(name);
-                       })) {
+            } else if (std::any_of(others_.begin(), others_.end(),
+                                   [&](const std::string& o) { return Lower(o) == Lower(name); })) {
                 // Another plug-in's user: the host delivers it there.
             } else {
                 Notice("Nobody called " + name + " is here; the ESP went nowhere.");

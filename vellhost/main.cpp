@@ -4,6 +4,8 @@
 // every call and callback; it lets a person play any avatar and change the
 // world's settings while it runs.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -124,9 +126,10 @@ class HostWindow {
         const HDC screen = GetDC(nullptr);
         dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
         ReleaseDC(nullptr, screen);
-        window_ = CreateWindowExW(0, kWindowClass, L"vellhost - simulated Vell host client",
-                                  WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, Scale(860),
-                                  Scale(600), nullptr, nullptr, instance_, this);
+        window_ =
+            CreateWindowExW(0, kWindowClass, L"vellhost - simulated Vell host client",
+                            WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
+                            Scale(860), Scale(600), nullptr, nullptr, instance_, this);
         if (!window_) {
             return false;
         }
@@ -181,9 +184,9 @@ class HostWindow {
     }
 
     HWND Add(int id, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle = 0) {
-        HWND c =
-            CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+        HWND c = CreateWindowExW(
+            exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, Scale(120), Scale(24), window_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
         SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         return c;
     }
@@ -420,6 +423,8 @@ class HostWindow {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     SetProcessDPIAware();
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     // Answers to plug-ins come before the window's own drawing.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
     HostWindow window(instance);

@@ -13,6 +13,7 @@
 #include "app/control_ids.h"
 #include "platform/win32/handles.h"
 #include "tests/e2e/demo_driver.h"
+#include "vellquib.h"
 
 namespace quib::e2e {
 namespace {
@@ -712,6 +713,20 @@ TEST(EndToEnd, TwoDemosAndTheExampleMeetInOneHostWorld) {
     ASSERT_DRIVEN(bob);
 }
 
+// An export of a library, as the type of its function.
+template <typename Proc>
+Proc Exported(HMODULE library, const char* name) {
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+// The last status a plug-in of the test's own process was given.
+std::string gProbeStatus;
+bool gProbeStatusCame = false;
+void VELLQUIB_CALL ProbeStatus(const char* status, int32_t length) {
+    gProbeStatus.assign(status, static_cast<size_t>(length));
+    gProbeStatusCame = true;
+}
+
 TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
     auto host = std::make_unique<RunningHost>();
     ASSERT_TRUE(host->Ready()) << "vellhost.exe did not start";
@@ -728,8 +743,45 @@ TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
         L"the line before the kill"))
         << ToUtf8(demo.Failure());
 
+    // A plug-in of this process joins too, through the library's exports.
+    const HMODULE library = LoadLibraryW((DemoDriver::OwnFolder() + L"vellquib.dll").c_str());
+    ASSERT_NE(library, nullptr);
+    const auto init = Exported<InitDDEProc>(library, "InitDDE");
+    const auto kill = Exported<KillDDEProc>(library, "KillDDE");
+    const auto reg = Exported<QuibRegisterProc>(library, "QuibRegister");
+    const auto say = Exported<QuibCommunicateProc>(library, "QuibCommunicate");
+    ASSERT_TRUE(init && kill && reg && say);
+    std::string& status = gProbeStatus;
+    bool& statusCame = gProbeStatusCame;
+    const QuibStatusCallback onStatus = &ProbeStatus;
+    const auto speak = [&](const char* line) {
+        char avatar[] = "";
+        std::string message = line;
+        statusCame = false;
+        return say("Probe", 0, avatar, message.data());
+    };
+    SetEnvironmentVariableW(L"VELLQUIB_BUSY_PERCENT", L"0");
+    ASSERT_EQ(init("Probe", onStatus, nullptr, nullptr), 0);
+    EXPECT_EQ(reg("Probe"), 0);
+    EXPECT_EQ(speak("joined"), 0);
+    EXPECT_TRUE(statusCame && status == "0");
+
     host->Kill();
     const DWORD start = GetTickCount();
+    // The request after the host went reports no status, within the bound;
+    // the link closes and opens again, on the stand-in's own world now.
+    EXPECT_EQ(speak("after the host went"), -1);
+    EXPECT_FALSE(statusCame);
+    EXPECT_LE(GetTickCount() - start, 2500u);
+    EXPECT_EQ(kill(), 0);
+    ASSERT_EQ(init("Probe", onStatus, nullptr, nullptr), 0);
+    EXPECT_EQ(reg("Probe"), 0);
+    EXPECT_EQ(speak("alone again"), 0);
+    EXPECT_TRUE(statusCame && status == "0");
+    EXPECT_EQ(kill(), 0);
+    SetEnvironmentVariableW(L"VELLQUIB_BUSY_PERCENT", nullptr);
+    FreeLibrary(library);
+
     Say(demo, 0, L"", L"After the host went");
     demo.Click(IDC_cmdGetText);
     // Every request returns at once or within the bound; the window answers.

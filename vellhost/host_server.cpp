@@ -106,9 +106,11 @@ void HostServer::Reply(HWND to, const wire::Reply& reply) {
     data.lpData = const_cast<char*>(bytes.data());
     DWORD_PTR ignored = 0;
     // The plug-in waits for this inside its own send: it takes it at once.
+    // Meanwhile no other plug-in's message is taken (SMTO_BLOCK): the world
+    // answers one call after the other.
     SendMessageTimeoutW(to, WM_COPYDATA, reinterpret_cast<WPARAM>(wire_.get()),
-                        reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, wire::kBoundMs,
-                        &ignored);
+                        reinterpret_cast<LPARAM>(&data), SMTO_BLOCK | SMTO_ABORTIFHUNG,
+                        wire::kBoundMs, &ignored);
 }
 
 void HostServer::Queue(MemberId to, wire::Event event) {

@@ -136,6 +136,10 @@ HostWorld::Answer HostWorld::Call(MemberId id, const standin::wire::Request& q) 
     }
     ++m->calls;
     World& view = *m->view;
+    {
+        std::vector<ChatLine> earlier = view.TakeNewLines();
+        m->held.insert(m->held.end(), earlier.begin(), earlier.end());
+    }
     switch (q.what) {
         case standin::Export::QuibRegister:
             a.result = view.Register(q.plugin) ? 0 : 1;
@@ -249,7 +253,9 @@ bool HostWorld::Say(std::string_view speaker, int mode, std::string_view to,
 std::map<MemberId, std::vector<ChatLine>> HostWorld::TakeNews() {
     std::map<MemberId, std::vector<ChatLine>> news;
     for (Member& m : members_) {
-        std::vector<ChatLine> lines = m.view->TakeNewLines();
+        std::vector<ChatLine> lines = std::exchange(m.held, {});
+        std::vector<ChatLine> fresh = m.view->TakeNewLines();
+        lines.insert(lines.end(), fresh.begin(), fresh.end());
         if (!lines.empty()) {
             news.emplace(m.id, std::move(lines));
         }

@@ -42,6 +42,9 @@ struct Member {
     int calls = 0;
     std::string lastStatus;  // "" before the first status
     std::unique_ptr<World> view;
+    // Lines its view gained before its call that are not the call's own:
+    // they go with the news, not inside the call.
+    std::vector<ChatLine> held;
 };
 
 class HostWorld {

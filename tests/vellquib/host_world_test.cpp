@@ -59,6 +59,19 @@ TEST(HostWorld, LinesReachEveryViewAndAnEspOnlyItsAddressee) {
     EXPECT_EQ(news[2][0].line, "Alice: Hi all");
     EXPECT_EQ(news[3].size(), 1u);
 
+    // A line still waiting for a plug-in is neither answered inside that
+    // plug-in's next call nor sent on by it.
+    w.Call(1, Communicate("QuibDemo", 0, "", "first"));
+    const HostWorld::Answer second = w.Call(2, Communicate("QuibDemo", 0, "", "second"));
+    ASSERT_EQ(second.lines.size(), 1u);
+    EXPECT_EQ(second.lines[0].line, "alice 2: second");
+    news = w.TakeNews();
+    ASSERT_EQ(news[1].size(), 1u);
+    EXPECT_EQ(news[1][0].line, "alice 2: second");
+    ASSERT_EQ(news[2].size(), 1u);
+    EXPECT_EQ(news[2][0].line, "Alice: first");
+    EXPECT_EQ(news[3].size(), 2u);
+
     // An ESP to another plug-in's user, named in any case and with blanks.
     const HostWorld::Answer esp = w.Call(3, Communicate("Other", 2, " ALICE ", "psst"));
     EXPECT_EQ(esp.status, "0");

@@ -67,6 +67,10 @@ if [[ $skip != *fault* ]]; then
     kill_after=$((seconds / 3 > 0 ? seconds / 3 : 1))
     wine "$bin/host_load.exe" drive "$plugins" "$rate" "$((seconds / 2 > 2 ? seconds / 2 : 2))" "$kill_after" | tr -d '\r'
     stop_host
+    start_host
+    load
+    wine "$bin/host_load.exe" drive "$plugins" "$rate" "$((seconds / 2 > 2 ? seconds / 2 : 2))" "$kill_after" hang | tr -d '\r'
+    stop_host
 fi
 if [[ $skip != *startup* ]]; then
     # quibctl startup starts QuibDemo.exe and its yardsticks in rounds; once

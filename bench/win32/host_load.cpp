@@ -11,7 +11,8 @@
 //       lines sent, lost, duplicated, out of order, the longest time a
 //       plug-in's message loop stood still, the longest request, and the
 //       memory of the host and of the plug-ins after the first quarter and
-//       at the end. With kill-after-s the host is killed that many seconds in.
+//       at the end. With kill-after-s the host is killed that many seconds in
+//       (with "hang" after it: its thread stops instead, as a hung host's).
 //   host_load plugin <user> <lines/s> <seconds> <result file>
 //       one plug-in: joins as <user>, sends <lines/s> lines a second and
 //       fetches the text every second while its message loop runs, and keeps
@@ -307,7 +308,7 @@ int PluginCommand(const std::string& user, int rate, int seconds, const wchar_t*
     return 0;
 }
 
-int DriveCommand(int plugins, int rate, int seconds, int killAfter) {
+int DriveCommand(int plugins, int rate, int seconds, int killAfter, bool hang) {
     const HWND wire = FindWindowW(L"VellHost.Wire", nullptr);
     if (!wire) {
         std::fprintf(stderr, "host_load: no vellhost.exe runs\n");
@@ -356,7 +357,14 @@ int DriveCommand(int plugins, int rate, int seconds, int killAfter) {
             hostQuarter = PrivateKiB(host);
         }
         if (killAfter > 0 && !killed && t >= killAfter * 1000.0) {
-            TerminateProcess(host, 9);
+            if (hang) {
+                const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE,
+                                                 GetWindowThreadProcessId(wire, nullptr));
+                SuspendThread(thread);
+                CloseHandle(thread);
+            } else {
+                TerminateProcess(host, 9);
+            }
             killed = true;
         }
         if (t > (seconds + 60) * 1000.0) {
@@ -414,8 +422,11 @@ int DriveCommand(int plugins, int rate, int seconds, int killAfter) {
             dup += it == receivedBy[i].end() ? 0 : it->second.second;
         }
     }
+    const std::string fault = !killed ? ""
+                                      : (hang ? ", host hung after " : ", host killed after ") +
+                                            std::to_string(killAfter) + " s";
     std::printf("| Plug-ins x lines/s x s | %d x %d x %d%s |\n", plugins, rate, seconds,
-                killed ? (", host killed after " + std::to_string(killAfter) + " s").c_str() : "");
+                fault.c_str());
     std::printf("| Lines sent (status \"0\") / not sent | %ld / %ld |\n", sent, failed);
     std::printf("| Lines lost / duplicated, over every plug-in's callbacks | %ld / %ld |\n", lost,
                 dup);
@@ -426,7 +437,8 @@ int DriveCommand(int plugins, int rate, int seconds, int killAfter) {
         "%.0f ms |\n",
         gap, request);
     if (killed) {
-        std::printf("| Longest request once the host was gone | %.0f ms |\n", afterGone);
+        std::printf("| Longest request once the host was %s | %.0f ms |\n", hang ? "hung" : "gone",
+                    afterGone);
     } else {
         std::printf(
             "| Host private memory after the first quarter / at the end | %.0f KiB / "
@@ -487,7 +499,8 @@ int wmain(int argc, wchar_t** argv) {
         return LatencyCommand(number(2, 2000));
     }
     if (mode == L"drive") {
-        return DriveCommand(number(2, 8), number(3, 20), number(4, 60), number(5, 0));
+        return DriveCommand(number(2, 8), number(3, 20), number(4, 60), number(5, 0),
+                            argc > 6 && std::wstring(argv[6]) == L"hang");
     }
     if (mode == L"plugin" && argc > 5) {
         char user[64] = {};
@@ -496,6 +509,6 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::fprintf(stderr,
                  "usage: host_load latency <calls> | drive <plug-ins> <lines/s> <seconds> "
-                 "[kill-after-s] | plugin <user> <lines/s> <seconds> <result file>\n");
+                 "[kill-after-s [hang]] | plugin <user> <lines/s> <seconds> <result file>\n");
     return 2;
 }

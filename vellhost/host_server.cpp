@@ -13,6 +13,7 @@ namespace {
 namespace wire = standin::wire;
 
 constexpr UINT_PTR kChatterTimer = 1;
+constexpr UINT kSettingsMessage = WM_APP + 1;  // chatter restarts
 constexpr UINT_PTR kSweepTimer = 2;
 constexpr UINT kSweepMs = 1000;
 
@@ -40,35 +41,67 @@ HostServer::HostServer(HostWorld& world, std::function<void(const std::string&)>
                        std::function<void()> changed)
     : world_(world), log_(std::move(log)), changed_(std::move(changed)) {}
 
-HostServer::~HostServer() = default;
+HostServer::~HostServer() {
+    if (thread_.joinable()) {
+        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+        thread_.join();
+    }
+}
 
 bool HostServer::Open() {
     if (FindWindowW(wire::kHostWindowClass, nullptr)) {
         return false;
     }
+    std::promise<bool> opened;
+    std::future<bool> result = opened.get_future();
+    thread_ = std::thread([this, &opened] { Run(opened); });
+    if (!result.get()) {
+        thread_.join();
+        return false;
+    }
+    return true;
+}
+
+void HostServer::Run(std::promise<bool>& opened) {
+    // Answers to plug-ins come before the window's drawing.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+    threadId_ = GetCurrentThreadId();
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &HostServer::WireProc;
     wc.hInstance = instance;
     wc.lpszClassName = wire::kHostWindowClass;
-    if (!RegisterClassExW(&wc)) {
-        return false;
+    if (RegisterClassExW(&wc)) {
+        // A hidden top-level window (not message-only), so that FindWindow
+        // of any process in the session finds it.
+        wire_.reset(CreateWindowExW(0, wire::kHostWindowClass, L"vellhost", WS_POPUP, 0, 0, 0, 0,
+                                    nullptr, nullptr, instance, nullptr));
     }
-    // A hidden top-level window (not message-only), so that FindWindow of
-    // any process in the session finds it.
-    wire_.reset(CreateWindowExW(0, wire::kHostWindowClass, L"vellhost", WS_POPUP, 0, 0, 0, 0,
-                                nullptr, nullptr, instance, nullptr));
     if (!wire_) {
-        return false;
+        opened.set_value(false);
+        return;
     }
     SetWindowLongPtrW(wire_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetTimer(wire_.get(), kSweepTimer, kSweepMs, nullptr);
-    SettingsChanged();
-    return true;
+    RestartChatter();
+    // The message queue exists now: a WM_QUIT posted to the thread arrives.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    opened.set_value(true);
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&msg);
+    }
+    wire_.reset();
 }
 
-void HostServer::SettingsChanged() {
+void HostServer::Adjust(int busyPercent, int deliveryDelayMs, int chatterMs) {
+    const auto lock = Lock();
+    world_.Adjust(busyPercent, deliveryDelayMs, chatterMs);
+    PostMessageW(wire_.get(), kSettingsMessage, 0, 0);
+}
+
+void HostServer::RestartChatter() {
     KillTimer(wire_.get(), kChatterTimer);
     if (world_.Settings().chatterMs > 0) {
         SetTimer(wire_.get(), kChatterTimer, static_cast<UINT>(world_.Settings().chatterMs),
@@ -78,6 +111,7 @@ void HostServer::SettingsChanged() {
 
 bool HostServer::Say(const std::string& speaker, int mode, const std::string& to,
                      const std::string& text) {
+    const auto lock = Lock();
     if (!world_.Say(speaker, mode, to, text)) {
         return false;
     }
@@ -139,7 +173,6 @@ void HostServer::SpreadNews(MemberId except) {
             }
         }
     }
-    world_.TakeHostLines();
     changed_();
 }
 
@@ -253,7 +286,11 @@ LRESULT CALLBACK HostServer::WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
     if (!self) {
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
+    const auto lock = self->Lock();
     switch (msg) {
+        case kSettingsMessage:
+            self->RestartChatter();
+            return 0;
         case WM_COPYDATA:
             return self->Received(reinterpret_cast<HWND>(wParam),
                                   *reinterpret_cast<const COPYDATASTRUCT*>(lParam));

@@ -4,7 +4,9 @@
 // are to receive and tells them with a posted message, runs the world's
 // timers (chatter, ESP answers, text deliveries) and drops plug-ins whose
 // window is gone. Every call and callback goes to the log in the call log's
-// format. Everything runs on the thread that made it.
+// format. It runs on a thread of its own, above normal priority, so that the
+// window's drawing never holds up an answer; the world and the server are
+// shared with the window's thread under Lock().
 #pragma once
 
 #include <windows.h>
@@ -12,9 +14,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -25,20 +30,28 @@ namespace quib::vellhost {
 class HostServer {
   public:
     // log: one line at a time ("hh:mm:ss.mmm > ..."); changed: the world or
-    // its members changed (for the window to show it).
+    // its members changed (for the window to show it). Both are called on
+    // the server's thread, under the lock.
     HostServer(HostWorld& world, std::function<void(const std::string&)> log,
                std::function<void()> changed);
     ~HostServer();
     HostServer(const HostServer&) = delete;
     HostServer& operator=(const HostServer&) = delete;
 
-    // Makes the wire window. False when it cannot be made, or another host
-    // runs in this session already.
+    // Starts the server's thread with the wire window. False when it cannot
+    // be made, or another host runs in this session already. The destructor
+    // stops the thread.
     bool Open();
 
-    // The settings changed: chatter restarts at its new period.
-    void SettingsChanged();
+    // Held while the world is read or changed from another thread.
+    std::unique_lock<std::recursive_mutex> Lock() {
+        return std::unique_lock<std::recursive_mutex>(mutex_);
+    }
+    // The host's user changes the settings: chatter restarts at its new
+    // period. Takes the lock.
+    void Adjust(int busyPercent, int deliveryDelayMs, int chatterMs);
     // The host's user plays an avatar (HostWorld::Say); false when refused.
+    // Takes the lock.
     bool Say(const std::string& speaker, int mode, const std::string& to, const std::string& text);
 
   private:
@@ -46,6 +59,9 @@ class HostServer {
         void operator()(HWND w) const { DestroyWindow(w); }
     };
     static LRESULT CALLBACK WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    // The server's thread: makes the window, tells opened, runs its loop.
+    void Run(std::promise<bool>& opened);
+    void RestartChatter();
     LRESULT Received(HWND from, const COPYDATASTRUCT& data);
     void Reply(HWND to, const standin::wire::Reply& reply);
     // Queues the news of every view for its plug-in and wakes it.
@@ -56,6 +72,9 @@ class HostServer {
     std::string Who(MemberId id) const;
     void Log(char mark, const std::string& text, MemberId who);
 
+    std::recursive_mutex mutex_;
+    std::thread thread_;
+    DWORD threadId_ = 0;
     HostWorld& world_;
     std::function<void(const std::string&)> log_;
     std::function<void()> changed_;

@@ -86,7 +86,7 @@ class HostWorld {
     std::map<MemberId, std::vector<ChatLine>> TakeNews();
     // The host's own view: every line, oldest first.
     const World& HostView() const { return host_; }
-    // The host's lines gained since the last call, for its log.
+    // The host's lines gained since the last call, for its window.
     std::vector<ChatLine> TakeHostLines() { return host_.TakeNewLines(); }
 
   private:

@@ -8,6 +8,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -52,7 +54,7 @@ enum : int {
 
 constexpr wchar_t kWindowClass[] = L"VellHost.Window";
 constexpr UINT_PTR kRefreshTimer = 1;
-constexpr UINT kRefreshMs = 150;
+constexpr UINT kRefreshMs = 250;
 constexpr size_t kLogLines = 400;
 
 std::wstring Wide(std::string_view bytes) {
@@ -329,40 +331,85 @@ class HostWindow {
 
     void Refresh() {
         dirty_ = false;
+        // A copy taken under the lock; the controls are filled after it.
         std::string buffer;
-        for (const auto& l : world_.HostView().Lines()) {
-            buffer += l.line + "\r\n";
+        std::vector<std::string> rows;
+        std::string newLog;
+        bool wholeLog = false;
+        bool wholeBuffer = false;
+        {
+            const auto lock = server_.Lock();
+            // The buffer pane too gains the new lines only, and starts afresh
+            // from the world's buffer when it grew long.
+            const std::vector<quib::standin::ChatLine> lines = world_.TakeHostLines();
+            wholeBuffer =
+                !bufferShown_ || bufferShownLines_ + lines.size() > 4 * quib::standin::kMaxLines;
+            if (wholeBuffer) {
+                for (const auto& l : world_.HostView().Lines()) {
+                    buffer += l.line + "\r\n";
+                }
+                bufferShownLines_ = world_.HostView().Lines().size();
+                bufferShown_ = true;
+            } else {
+                for (const auto& l : lines) {
+                    buffer += l.line + "\r\n";
+                }
+                bufferShownLines_ += lines.size();
+            }
+            for (const auto& m : world_.Members()) {
+                rows.push_back(m.plugin + " as " + m.user + ", " +
+                               (m.view->IsRegistered(m.plugin) ? "registered" : "not registered") +
+                               ", " + std::to_string(m.calls) + " calls, last status " +
+                               (m.lastStatus.empty() ? "none" : "\"" + m.lastStatus + "\""));
+            }
+            // The log pane gains the new lines only; it starts afresh from
+            // the kept lines when more came than are kept, or it grew long.
+            const uint64_t fresh = logCount_ - logShown_;
+            wholeLog = fresh > log_.size() || logShownLines_ + fresh > 4 * kLogLines;
+            const size_t from = wholeLog ? 0 : log_.size() - static_cast<size_t>(fresh);
+            for (size_t i = from; i < log_.size(); ++i) {
+                newLog += log_[i] + "\r\n";
+            }
+            logShownLines_ = wholeLog ? log_.size() : logShownLines_ + static_cast<size_t>(fresh);
+            logShown_ = logCount_;
         }
-        SetTextAtEnd(Item(kBuffer), Wide(buffer));
+        AddToPane(Item(kBuffer), wholeBuffer, buffer);
         HWND members = Item(kMembers);
         SendMessageW(members, WM_SETREDRAW, FALSE, 0);
         SendMessageW(members, LB_RESETCONTENT, 0, 0);
-        if (world_.Members().empty()) {
+        if (rows.empty()) {
             SendMessageW(members, LB_ADDSTRING, 0,
                          reinterpret_cast<LPARAM>(L"(none yet: start a plug-in)"));
         }
-        for (const auto& m : world_.Members()) {
-            std::string row = m.plugin + " as " + m.user + ", " +
-                              (m.view->IsRegistered(m.plugin) ? "registered" : "not registered") +
-                              ", " + std::to_string(m.calls) + " calls, last status " +
-                              (m.lastStatus.empty() ? "none" : "\"" + m.lastStatus + "\"");
+        for (const std::string& row : rows) {
             SendMessageW(members, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(row).c_str()));
         }
         SendMessageW(members, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(members, nullptr, TRUE);
-        std::string log;
-        for (const std::string& l : log_) {
-            log += l + "\r\n";
-        }
-        SetTextAtEnd(Item(kLog), Wide(log));
+        AddToPane(Item(kLog), wholeLog, newLog);
     }
 
+    // A read-only pane takes the text as its whole, or after what it holds.
+    static void AddToPane(HWND edit, bool whole, const std::string& text) {
+        if (whole) {
+            SetTextAtEnd(edit, Wide(text));
+        } else if (!text.empty()) {
+            const auto end = static_cast<WPARAM>(GetWindowTextLengthW(edit));
+            SendMessageW(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
+            SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+            SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+        }
+    }
+
+    // Called on either thread.
     void AddLog(const std::string& line) {
+        const auto lock = server_.Lock();
         if (logFile_) {
             std::fputs((line + "\n").c_str(), logFile_.get());
             std::fflush(logFile_.get());
         }
         log_.push_back(line);
+        ++logCount_;
         while (log_.size() > kLogLines) {
             log_.pop_front();
         }
@@ -376,8 +423,8 @@ class HostWindow {
             const auto number = [this](int field) {
                 return _wtoi(ControlText(Item(field)).c_str());
             };
-            world_.Adjust(number(kBusy), number(kDelay), number(kChatter));
-            server_.SettingsChanged();
+            server_.Adjust(number(kBusy), number(kDelay), number(kChatter));
+            const auto lock = server_.Lock();
             const auto& c = world_.Settings();
             SetWindowTextW(Item(kBusy), std::to_wstring(c.busyPercent).c_str());
             SetWindowTextW(Item(kDelay), std::to_wstring(c.deliveryDelayMs).c_str());
@@ -412,11 +459,20 @@ class HostWindow {
     HWND window_ = nullptr;
     int dpi_ = 96;
     std::unique_ptr<std::remove_pointer_t<HFONT>, FontCloser> font_;
-    HostWorld world_;
-    HostServer server_;
+    // The newest lines of the log, how many came in all, and how many of
+    // them the pane shows and holds; under the server's lock.
     std::deque<std::string> log_;
+    uint64_t logCount_ = 0;
+    uint64_t logShown_ = 0;
+    size_t logShownLines_ = 0;
+    // Whether the buffer pane shows the world yet, and its lines.
+    bool bufferShown_ = false;
+    size_t bufferShownLines_ = 0;
     std::unique_ptr<std::FILE, FileCloser> logFile_;
-    bool dirty_ = false;
+    std::atomic<bool> dirty_{false};
+    HostWorld world_;
+    // Last: its thread, which logs into the members above, stops first.
+    HostServer server_;
 };
 
 }  // namespace
@@ -425,8 +481,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     SetProcessDPIAware();
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    // Answers to plug-ins come before the window's own drawing.
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
     HostWindow window(instance);
     if (!window.Start(show)) {
         return 1;

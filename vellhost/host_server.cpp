@@ -1,5 +1,6 @@
 #include "host_server.h"
 
+#include <cstring>
 #include <utility>
 
 #include "call_log.h"
@@ -42,9 +43,13 @@ HostServer::HostServer(HostWorld& world, std::function<void(const std::string&)>
     : world_(world), log_(std::move(log)), changed_(std::move(changed)) {}
 
 HostServer::~HostServer() {
+    // The thread has ended (below) before the areas are closed.
     if (thread_.joinable()) {
         PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
         thread_.join();
+    }
+    while (!areas_.empty()) {
+        CloseArea(areas_.begin()->first);
     }
 }
 
@@ -132,8 +137,22 @@ void HostServer::Log(char mark, const std::string& text, MemberId who) {
     log_(line);
 }
 
-void HostServer::Reply(HWND to, const wire::Reply& reply) {
+void HostServer::CloseArea(MemberId id) {
+    const auto it = areas_.find(id);
+    if (it != areas_.end()) {
+        UnmapViewOfFile(it->second.view);
+        CloseHandle(it->second.mapping);
+        areas_.erase(it);
+    }
+}
+
+LRESULT HostServer::Reply(HWND to, const wire::Reply& reply) {
     const std::string bytes = wire::Encode(reply);
+    const auto area = areas_.find(AsMember(to));
+    if (area != areas_.end() && bytes.size() <= wire::kReplyAreaBytes) {
+        std::memcpy(area->second.view, bytes.data(), bytes.size());
+        return static_cast<LRESULT>(2 + bytes.size());
+    }
     COPYDATASTRUCT data = {};
     data.dwData = static_cast<ULONG_PTR>(wire::Op::Reply);
     data.cbData = static_cast<DWORD>(bytes.size());
@@ -145,6 +164,7 @@ void HostServer::Reply(HWND to, const wire::Reply& reply) {
     SendMessageTimeoutW(to, WM_COPYDATA, reinterpret_cast<WPARAM>(wire_.get()),
                         reinterpret_cast<LPARAM>(&data), SMTO_BLOCK | SMTO_ABORTIFHUNG,
                         wire::kBoundMs, &ignored);
+    return 1;
 }
 
 void HostServer::Queue(MemberId to, wire::Event event) {
@@ -195,6 +215,7 @@ void HostServer::Sweep() {
         world_.Leave(id);
         outbox_.erase(id);
         woken_.erase(id);
+        CloseArea(id);
     }
     if (!gone.empty()) {
         changed_();
@@ -214,13 +235,24 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
             reply.user = world_.Join(id, join->plugin, join->user);
             outbox_.erase(id);
             woken_.erase(id);
+            CloseArea(id);
+            if (!join->area.empty()) {
+                const HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, join->area.c_str());
+                void* view =
+                    mapping ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, wire::kReplyAreaBytes)
+                            : nullptr;
+                if (view) {
+                    areas_[id] = {mapping, static_cast<char*>(view)};
+                } else if (mapping) {
+                    CloseHandle(mapping);
+                }
+            }
             Log('>',
                 standin::Invocation(
                     "InitDDE", {standin::Quoted(join->plugin), "onStatus", "onMessage", "onText"}),
                 id);
-            Reply(from, reply);
             changed_();
-            return TRUE;
+            return Reply(from, reply);
         }
         case wire::Op::Drain: {
             woken_[id] = false;
@@ -230,8 +262,7 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
                                     std::make_move_iterator(it->second.end()));
                 outbox_.erase(it);
             }
-            Reply(from, reply);
-            return TRUE;
+            return Reply(from, reply);
         }
         case wire::Op::Call: {
             const std::optional<wire::Request> q = wire::DecodeRequest(bytes);
@@ -260,7 +291,9 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
             if (a.status) {
                 Log('<', standin::Invocation("StatusCallback", {standin::Quoted(*a.status)}), id);
             }
-            Reply(from, reply);
+            // The caller goes on at once; the rest is the host's own work.
+            const LRESULT answered = Reply(from, reply);
+            ReplyMessage(answered);
             if (a.text) {
                 Schedule(world_.Settings().deliveryDelayMs, [this, id, text = std::move(*a.text)] {
                     Queue(id, {wire::Event::Kind::Text, {}, 0, text});
@@ -273,7 +306,7 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
                 });
             }
             SpreadNews(id);
-            return TRUE;
+            return answered;
         }
         case wire::Op::Reply:
             break;
@@ -301,6 +334,7 @@ LRESULT CALLBACK HostServer::WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
                 self->world_.Leave(id);
                 self->outbox_.erase(id);
                 self->woken_.erase(id);
+                self->CloseArea(id);
                 self->changed_();
             }
             return 0;

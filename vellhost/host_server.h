@@ -63,7 +63,11 @@ class HostServer {
     void Run(std::promise<bool>& opened);
     void RestartChatter();
     LRESULT Received(HWND from, const COPYDATASTRUCT& data);
-    void Reply(HWND to, const standin::wire::Reply& reply);
+    // Answers the message in progress: into the plug-in's answer area when
+    // it fits, else as a message of its own. Returns what the message in
+    // progress returns (host_wire.h).
+    LRESULT Reply(HWND to, const standin::wire::Reply& reply);
+    void CloseArea(MemberId id);
     // Queues the news of every view for its plug-in and wakes it.
     void SpreadNews(MemberId except);
     void Queue(MemberId to, standin::wire::Event event);
@@ -81,6 +85,11 @@ class HostServer {
     std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser> wire_;
     std::map<MemberId, std::deque<standin::wire::Event>> outbox_;
     std::map<MemberId, bool> woken_;
+    struct Area {
+        HANDLE mapping = nullptr;
+        char* view = nullptr;
+    };
+    std::map<MemberId, Area> areas_;
     std::map<UINT_PTR, std::function<void()>> timers_;
     UINT_PTR nextTimer_ = 100;
 };

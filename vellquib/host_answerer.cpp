@@ -66,7 +66,17 @@ bool HostAnswerer::Join(const std::string& plugin, const std::string& user) {
         return false;
     }
     SetWindowLongPtrW(wire_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    const std::optional<wire::Reply> r = Exchange(wire::Op::Join, wire::Encode({plugin, user}));
+    // Named after this process and window, so that no other link has it.
+    const std::string areaName = "Local\\VellQuibWire." + std::to_string(GetCurrentProcessId()) +
+                                 "." + std::to_string(reinterpret_cast<uintptr_t>(wire_.get()));
+    area_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                   static_cast<DWORD>(wire::kReplyAreaBytes), areaName.c_str()));
+    if (area_) {
+        areaView_.reset(static_cast<char*>(
+            MapViewOfFile(area_.get(), FILE_MAP_READ, 0, 0, wire::kReplyAreaBytes)));
+    }
+    const std::optional<wire::Reply> r =
+        Exchange(wire::Op::Join, wire::Encode({plugin, user, areaView_ ? areaName : ""}));
     if (!r || r->result != 0) {
         return false;
     }
@@ -96,8 +106,10 @@ std::optional<wire::Reply> HostAnswerer::Exchange(wire::Op op, const std::string
         host_, WM_COPYDATA, reinterpret_cast<WPARAM>(wire_.get()), reinterpret_cast<LPARAM>(&data),
         SMTO_ABORTIFHUNG, wire::kBoundMs, &taken);
     std::optional<wire::Reply> reply;
-    if (sent && taken && reply_) {
+    if (sent && taken == 1 && reply_) {
         reply = wire::DecodeReply(*reply_);
+    } else if (sent && taken >= 2 && areaView_ && taken - 2 <= wire::kReplyAreaBytes) {
+        reply = wire::DecodeReply(std::string_view(areaView_.get(), taken - 2));
     }
     reply_.reset();
     if (!reply) {

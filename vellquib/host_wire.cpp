@@ -74,13 +74,13 @@ class Reader {
 }  // namespace
 
 std::string Encode(const JoinRequest& join) {
-    return Writer().Add(join.plugin).Add(join.user).Take();
+    return Writer().Add(join.plugin).Add(join.user).Add(join.area).Take();
 }
 
 std::optional<JoinRequest> DecodeJoin(std::string_view bytes) {
     Reader r(bytes);
     JoinRequest join;
-    if (!r.Text(join.plugin) || !r.Text(join.user) || !r.Done()) {
+    if (!r.Text(join.plugin) || !r.Text(join.user) || !r.Text(join.area) || !r.Done()) {
         return std::nullopt;
     }
     return join;

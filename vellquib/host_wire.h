@@ -36,9 +36,16 @@ enum class Op : uint32_t {
 inline constexpr unsigned kWakeMessage = 0x8000 + 0x51;  // WM_APP + 0x51
 inline constexpr unsigned kLeaveMessage = 0x8000 + 0x52;
 
+// A library offers the host a shared memory area (a named file mapping of
+// this size) for its answers: an answer that fits is written there, and the
+// host's WM_COPYDATA returns 2 + its length instead of sending it back as a
+// message of its own (then it returns 1). That saves a message per call.
+inline constexpr size_t kReplyAreaBytes = 64 * 1024;
+
 struct JoinRequest {
     std::string plugin;  // InitDDE's plug-in name
     std::string user;    // the user's avatar name the library asks for
+    std::string area;    // the name of its answer area; empty: none
 };
 
 // One call of a plug-in, its pointers already checked by the library.

@@ -128,10 +128,14 @@ class HostWindow {
         const HDC screen = GetDC(nullptr);
         dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
         ReleaseDC(nullptr, screen);
-        window_ =
-            CreateWindowExW(0, kWindowClass, L"vellhost - simulated Vell host client",
-                            WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                            Scale(860), Scale(600), nullptr, nullptr, instance_, this);
+        // As large as the layout wants, within the screen's work area.
+        RECT work = {0, 0, Scale(860), Scale(600)};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        window_ = CreateWindowExW(0, kWindowClass, L"vellhost - simulated Vell host client",
+                                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, std::min<int>(Scale(860), work.right - work.left),
+                                  std::min<int>(Scale(600), work.bottom - work.top), nullptr,
+                                  nullptr, instance_, this);
         if (!window_) {
             return false;
         }

@@ -241,7 +241,7 @@ class HostWindow {
         Add(kBuffer, L"EDIT", L"",
             WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
             WS_EX_CLIENTEDGE);
-        Add(kLogLabel, L"STATIC", L"Calls and callbac&ks:", SS_LEFT);
+        Add(kLogLabel, L"STATIC", L"&History of calls and callbacks:", SS_LEFT);
         Add(kLog, L"EDIT", L"",
             WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
                 ES_AUTOHSCROLL,
@@ -324,14 +324,19 @@ class HostWindow {
         Place(kLogLabel, m, ly, leftW, text);
         ly += text + Scale(2);
         Place(kLog, m, ly, leftW, std::max<int>(row, rc.bottom - m - ly));
+        ShowEnd(Item(kBuffer));
+        ShowEnd(Item(kLog));
     }
 
     static void SetTextAtEnd(HWND edit, const std::wstring& text) {
         SetWindowTextW(edit, text.c_str());
         const auto n = static_cast<WPARAM>(text.size());
         SendMessageW(edit, EM_SETSEL, n, static_cast<LPARAM>(n));
-        SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+        ShowEnd(edit);
     }
+
+    // Scrolls a pane so that its last page shows.
+    static void ShowEnd(HWND edit) { SendMessageW(edit, WM_VSCROLL, SB_BOTTOM, 0); }
 
     void Refresh() {
         dirty_ = false;
@@ -401,7 +406,7 @@ class HostWindow {
             const auto end = static_cast<WPARAM>(GetWindowTextLengthW(edit));
             SendMessageW(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
             SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(Wide(text).c_str()));
-            SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+            ShowEnd(edit);
         }
     }
 

@@ -43,13 +43,10 @@ HostServer::HostServer(HostWorld& world, std::function<void(const std::string&)>
     : world_(world), log_(std::move(log)), changed_(std::move(changed)) {}
 
 HostServer::~HostServer() {
-    // The thread has ended (below) before the areas are closed.
+    // The thread ends before the areas are closed (with the members).
     if (thread_.joinable()) {
         PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
         thread_.join();
-    }
-    while (!areas_.empty()) {
-        CloseArea(areas_.begin()->first);
     }
 }
 
@@ -138,19 +135,14 @@ void HostServer::Log(char mark, const std::string& text, MemberId who) {
 }
 
 void HostServer::CloseArea(MemberId id) {
-    const auto it = areas_.find(id);
-    if (it != areas_.end()) {
-        UnmapViewOfFile(it->second.view);
-        CloseHandle(it->second.mapping);
-        areas_.erase(it);
-    }
+    areas_.erase(id);
 }
 
 LRESULT HostServer::Reply(HWND to, const wire::Reply& reply) {
     const std::string bytes = wire::Encode(reply);
     const auto area = areas_.find(AsMember(to));
     if (area != areas_.end() && bytes.size() <= wire::kReplyAreaBytes) {
-        std::memcpy(area->second.view, bytes.data(), bytes.size());
+        std::memcpy(area->second.view.get(), bytes.data(), bytes.size());
         return static_cast<LRESULT>(2 + bytes.size());
     }
     COPYDATASTRUCT data = {};
@@ -237,14 +229,14 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
             woken_.erase(id);
             CloseArea(id);
             if (!join->area.empty()) {
-                const HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, join->area.c_str());
-                void* view =
-                    mapping ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, wire::kReplyAreaBytes)
-                            : nullptr;
-                if (view) {
-                    areas_[id] = {mapping, static_cast<char*>(view)};
-                } else if (mapping) {
-                    CloseHandle(mapping);
+                Area area;
+                area.mapping.reset(OpenFileMappingA(FILE_MAP_WRITE, FALSE, join->area.c_str()));
+                if (area.mapping) {
+                    area.view.reset(static_cast<char*>(MapViewOfFile(
+                        area.mapping.get(), FILE_MAP_WRITE, 0, 0, wire::kReplyAreaBytes)));
+                }
+                if (area.view) {
+                    areas_[id] = std::move(area);
                 }
             }
             Log('>',

@@ -85,9 +85,16 @@ class HostServer {
     std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser> wire_;
     std::map<MemberId, std::deque<standin::wire::Event>> outbox_;
     std::map<MemberId, bool> woken_;
+    struct HandleCloser {
+        void operator()(HANDLE h) const { CloseHandle(h); }
+    };
+    struct ViewCloser {
+        void operator()(char* view) const { UnmapViewOfFile(view); }
+    };
+    // A plug-in's answer area, mapped (host_wire.h).
     struct Area {
-        HANDLE mapping = nullptr;
-        char* view = nullptr;
+        std::unique_ptr<void, HandleCloser> mapping;
+        std::unique_ptr<char, ViewCloser> view;
     };
     std::map<MemberId, Area> areas_;
     std::map<UINT_PTR, std::function<void()>> timers_;

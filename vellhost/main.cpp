@@ -97,6 +97,27 @@ struct FontCloser {
     void operator()(HFONT f) const { DeleteObject(f); }
 };
 
+// A window's device context with a font chosen into it, given back at the end.
+class FontDC {
+  public:
+    FontDC(HWND window, HFONT font)
+        : window_(window), dc_(GetDC(window)), old_(font ? SelectObject(dc_, font) : nullptr) {}
+    ~FontDC() {
+        if (old_) {
+            SelectObject(dc_, old_);
+        }
+        ReleaseDC(window_, dc_);
+    }
+    FontDC(const FontDC&) = delete;
+    FontDC& operator=(const FontDC&) = delete;
+    HDC Get() const { return dc_; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
 class HostWindow {
   public:
     explicit HostWindow(HINSTANCE instance)
@@ -125,9 +146,7 @@ class HostWindow {
         wc.lpszClassName = kWindowClass;
         wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
         RegisterClassExW(&wc);
-        const HDC screen = GetDC(nullptr);
-        dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
+        dpi_ = GetDeviceCaps(FontDC(nullptr, nullptr).Get(), LOGPIXELSY);
         // As large as the layout wants, within the screen's work area.
         RECT work = {0, 0, Scale(860), Scale(600)};
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -253,22 +272,17 @@ class HostWindow {
 
     int TextWidth(int id) const {
         const std::wstring text = ControlText(Item(id));
-        HDC dc = GetDC(window_);
-        const HGDIOBJ old = SelectObject(dc, font_.get());
+        const FontDC dc(window_, font_.get());
         RECT r = {0, 0, 0, 0};
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE);
-        SelectObject(dc, old);
-        ReleaseDC(window_, dc);
+        DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &r,
+                  DT_CALCRECT | DT_SINGLELINE);
         return r.right - r.left;
     }
 
     int LineHeight() const {
-        HDC dc = GetDC(window_);
-        const HGDIOBJ old = SelectObject(dc, font_.get());
+        const FontDC dc(window_, font_.get());
         TEXTMETRICW tm = {};
-        GetTextMetricsW(dc, &tm);
-        SelectObject(dc, old);
-        ReleaseDC(window_, dc);
+        GetTextMetricsW(dc.Get(), &tm);
         return tm.tmHeight;
     }
 

@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -70,6 +71,12 @@ double PrivateKiB(HANDLE process) {
     GetProcessMemoryInfo(process, &pmc, sizeof pmc);
     return static_cast<double>(pmc.PagefileUsage) / 1024.0;
 }
+
+// A kernel handle, closed at the end.
+struct HandleCloser {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
 
 template <typename Proc>
 Proc Exported(HMODULE library, const char* name) {
@@ -169,13 +176,13 @@ int PluginCommand(const std::string& user, int rate, int seconds, const wchar_t*
         lib.reg("HostLoad") != 0) {
         return 3;
     }
-    const HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, kGoEvent);
-    if (go) {
+    if (const Handle go{OpenEventW(SYNCHRONIZE, FALSE, kGoEvent)}) {
         // Waits for the others, dispatching meanwhile.
-        while (MsgWaitForMultipleObjects(1, &go, FALSE, 60000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        HANDLE wait = go.get();
+        while (MsgWaitForMultipleObjects(1, &wait, FALSE, 60000, QS_ALLINPUT) ==
+               WAIT_OBJECT_0 + 1) {
             Pump();
         }
-        CloseHandle(go);
     }
     long sent = 0;
     long failed = 0;
@@ -288,12 +295,12 @@ int PluginCommand(const std::string& user, int rate, int seconds, const wchar_t*
     }
     const double endKiB = PrivateKiB(GetCurrentProcess());
     lib.kill();
-    // Per user: lines received, distinct, duplicates.
+    // Per user: lines received, distinct, received again.
     std::map<std::string, std::set<long>> distinct;
-    std::map<std::string, long> duplicates;
+    std::map<std::string, long> repeated;
     for (const auto& [who, seq] : gReceived) {
         if (!distinct[who].insert(seq).second) {
-            ++duplicates[who];
+            ++repeated[who];
         }
     }
     std::ofstream out{std::filesystem::path(resultFile)};
@@ -303,7 +310,7 @@ int PluginCommand(const std::string& user, int rate, int seconds, const wchar_t*
         << " gone_at_ms " << goneAt << " after_gone_ms " << afterGone << " quarter_kib "
         << quarterKiB << " end_kib " << endKiB << "\n";
     for (const auto& [who, seqs] : distinct) {
-        out << "received " << who << " " << seqs.size() << " " << duplicates[who] << "\n";
+        out << "received " << who << " " << seqs.size() << " " << repeated[who] << "\n";
     }
     if (std::getenv("HOST_LOAD_DUMP")) {
         for (const auto& [who, seq] : gReceived) {
@@ -322,14 +329,15 @@ int DriveCommand(int plugins, int rate, int seconds, int killAfter, bool hang) {
     }
     DWORD hostPid = 0;
     GetWindowThreadProcessId(wire, &hostPid);
-    const HANDLE host =
+    const Handle host{
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE | SYNCHRONIZE,
-                    FALSE, hostPid);
-    const HANDLE go = CreateEventW(nullptr, TRUE, FALSE, kGoEvent);
+                    FALSE, hostPid)};
+    const Handle go{CreateEventW(nullptr, TRUE, FALSE, kGoEvent)};
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
+    std::vector<Handle> owned;
     std::vector<HANDLE> processes;
     std::vector<std::wstring> results;
     for (int i = 1; i <= plugins; ++i) {
@@ -348,11 +356,12 @@ int DriveCommand(int plugins, int rate, int seconds, int killAfter, bool hang) {
             std::fprintf(stderr, "host_load: a plug-in did not start\n");
             return 1;
         }
-        CloseHandle(pi.hThread);
+        const Handle thread{pi.hThread};
+        owned.emplace_back(pi.hProcess);
         processes.push_back(pi.hProcess);
     }
     Sleep(3000);  // every plug-in joins and registers
-    SetEvent(go);
+    SetEvent(go.get());
     const double start = Ms();
     double hostQuarter = 0;
     bool killed = false;
@@ -360,16 +369,15 @@ int DriveCommand(int plugins, int rate, int seconds, int killAfter, bool hang) {
                                   100) == WAIT_TIMEOUT) {
         const double t = Ms() - start;
         if (hostQuarter == 0 && t >= seconds * 250.0) {
-            hostQuarter = PrivateKiB(host);
+            hostQuarter = PrivateKiB(host.get());
         }
         if (killAfter > 0 && !killed && t >= killAfter * 1000.0) {
             if (hang) {
-                const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE,
-                                                 GetWindowThreadProcessId(wire, nullptr));
-                SuspendThread(thread);
-                CloseHandle(thread);
+                const Handle thread{OpenThread(THREAD_SUSPEND_RESUME, FALSE,
+                                               GetWindowThreadProcessId(wire, nullptr))};
+                SuspendThread(thread.get());
             } else {
-                TerminateProcess(host, 9);
+                TerminateProcess(host.get(), 9);
             }
             killed = true;
         }
@@ -378,7 +386,7 @@ int DriveCommand(int plugins, int rate, int seconds, int killAfter, bool hang) {
             return 1;
         }
     }
-    const double hostEnd = killed ? 0 : PrivateKiB(host);
+    const double hostEnd = killed ? 0 : PrivateKiB(host.get());
     long sent = 0, lost = 0, dup = 0, order = 0, failed = 0, fetches = 0, fetchFailures = 0,
          crashed = 0;
     double gap = 0, request = 0, afterGone = 0, q = 0, e = 0;

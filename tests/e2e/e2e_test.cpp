@@ -599,7 +599,7 @@ class Program {
                            output_ ? TRUE : FALSE, 0, nullptr, DemoDriver::OwnFolder().c_str(), &si,
                            &pi)) {
             process_.Reset(pi.hProcess);
-            CloseHandle(pi.hThread);
+            const quib::platform::UniqueKernelHandle thread(pi.hThread);
         }
         for (const auto& [name, value] : saved) {
             SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());

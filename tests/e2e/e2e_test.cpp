@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +14,8 @@
 #include "app/control_ids.h"
 #include "platform/win32/handles.h"
 #include "tests/e2e/demo_driver.h"
+#include "tests/text/vector_sink.h"
+#include "text/avatar_list.h"
 #include "vellquib.h"
 
 namespace quib::e2e {
@@ -134,43 +137,14 @@ size_t After(const std::wstring& text, const std::wstring& part, size_t from) {
     return from == std::wstring::npos ? from : text.find(part, from);
 }
 
-// The speakers of a fetched text in order of first appearance, read the way
-// the avatar list is described: name before the first ": ", after an
-// "ESP to " / "ESP from " prefix, without "<system>", case-insensitively
-// distinct, up to the first empty line.
+// The speakers of a fetched text as the program's own scan lists them.
 std::vector<std::wstring> SpeakersOf(const std::wstring& text) {
+    quib::text::LineTokenizer tokenizer;
+    quib::text::test::VectorSink list;
+    quib::text::FillAvatarList(tokenizer, list, std::u16string(text.begin(), text.end()));
     std::vector<std::wstring> out;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        const size_t end = text.find(L"\r\n", pos);
-        std::wstring line =
-            text.substr(pos, end == std::wstring::npos ? std::wstring::npos : end - pos);
-        if (line.empty()) {
-            break;
-        }
-        if (line.rfind(L"ESP to", 0) == 0) {
-            line = line.size() > 7 ? line.substr(7) : L"";
-        } else if (line.rfind(L"ESP from", 0) == 0) {
-            line = line.size() > 9 ? line.substr(9) : L"";
-        }
-        const size_t colon = line.find(L": ");
-        if (colon != std::wstring::npos && line.substr(0, colon) != L"<system>") {
-            std::wstring name = line.substr(0, colon);
-            std::wstring key = name;
-            CharLowerW(key.data());
-            bool seen = false;
-            for (std::wstring o : out) {
-                CharLowerW(o.data());
-                seen = seen || o == key;
-            }
-            if (!seen) {
-                out.push_back(name);
-            }
-        }
-        if (end == std::wstring::npos) {
-            break;
-        }
-        pos = end + 2;
+    for (const std::u16string& name : list.entries) {
+        out.emplace_back(name.begin(), name.end());
     }
     return out;
 }
@@ -801,6 +775,78 @@ TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
     DWORD code = 99;
     ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
     EXPECT_EQ(code, 0u);
+}
+
+// A whole session with the stand-in's rule checker on: QuibDemo breaks only
+// the rules the interface header documents under "QuibDemo" (a request
+// without a status is repeated after a stale busy status), and nothing else.
+TEST(EndToEnd, WithChecksOnASessionBreaksOnlyTheDocumentedRules) {
+    ScriptedHost host(L"checked_session",
+                      "QuibCommunicate 10\n"
+                      "QuibCommunicate 6\n"
+                      "QuibCommunicate -\n"
+                      "QuibCommunicate 0\n"
+                      "  message now \"Visitor\" 1 \"Anyone there?\"\n"
+                      "QuibGetAllText 0\n"
+                      "  text after 200 \"Edda: Anyone here?\" \"Visitor: Anyone there?\"\n"
+                      "QuibCommunicate 0\n"
+                      "  message now \"Edda\" 4 \"Over here.\"\n");
+    auto env = host.Environment();
+    env[L"VELLQUIB_CHECK"] = L"1";
+    DemoDriver demo(env);
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    demo.Type(IDC_txtText, L"Anyone there?");
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be enabled"));
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdGetText);
+    const std::vector<std::wstring> speakers = {L"Edda", L"Visitor"};
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ListItems(IDC_lstAvatars) == speakers; }, kWaitMs,
+                             L"the speakers in lstAvatars"))
+        << ToUtf8(demo.Failure());
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.ClickListItem(IDC_lstAvatars, 0);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Text(IDC_txtAvatar) == L"Edda"; }, kWaitMs,
+                             L"the picked avatar in txtAvatar"));
+    demo.Clear(IDC_txtText);
+    demo.Type(IDC_txtText, L"Over here.");
+    ASSERT_TRUE(demo.WaitFor(
+        [&] {
+            return demo.ComboSelection(IDC_cboCommunicationMode) == 2 &&
+                   demo.Enabled(IDC_cmdCommunicate);
+        },
+        kWaitMs, L"\"&Communicate\" to be enabled for the ESP"));
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+
+    const std::vector<std::string> calls = host.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(),
+                        "> QuibCommunicate(\"QuibDemo\", 2, \"Edda\", \"Over here.\")"),
+              calls.end());
+    // The ids the checker named in the log.
+    const std::string log = FileText(DemoDriver::OwnFolder() + L"checked_session.log");
+    std::vector<std::string> ids;
+    for (size_t at = log.find("VQ-"); at != std::string::npos; at = log.find("VQ-", at + 1)) {
+        size_t end = at + 3;
+        while (end < log.size() &&
+               (std::isupper(static_cast<unsigned char>(log[end])) || log[end] == '-')) {
+            ++end;
+        }
+        const std::string id = log.substr(at, end - at);
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) {
+            ids.push_back(id);
+        }
+    }
+    EXPECT_EQ(ids, std::vector<std::string>{"VQ-RETRY-WITHOUT-STATUS"}) << log;
+    EXPECT_NE(log.find("warning VQ-RETRY-WITHOUT-STATUS: QuibCommunicate(\"QuibDemo\", 0, \"\", "
+                       "\"Anyone there?\") repeats the request that returned without a status"),
+              std::string::npos)
+        << log;
 }
 
 }  // namespace

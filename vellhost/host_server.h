@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "host_world.h"
+#include "owned_win32.h"
 
 namespace quib::vellhost {
 
@@ -55,9 +56,6 @@ class HostServer {
     bool Say(const std::string& speaker, int mode, const std::string& to, const std::string& text);
 
   private:
-    struct WindowCloser {
-        void operator()(HWND w) const { DestroyWindow(w); }
-    };
     static LRESULT CALLBACK WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     // The server's thread: makes the window, tells opened, runs its loop.
     void Run(std::promise<bool>& opened);
@@ -82,19 +80,13 @@ class HostServer {
     HostWorld& world_;
     std::function<void(const std::string&)> log_;
     std::function<void()> changed_;
-    std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser> wire_;
+    standin::OwnedWindow wire_;
     std::map<MemberId, std::deque<standin::wire::Event>> outbox_;
     std::map<MemberId, bool> woken_;
-    struct HandleCloser {
-        void operator()(HANDLE h) const { CloseHandle(h); }
-    };
-    struct ViewCloser {
-        void operator()(char* view) const { UnmapViewOfFile(view); }
-    };
     // A plug-in's answer area, mapped (host_wire.h).
     struct Area {
-        std::unique_ptr<void, HandleCloser> mapping;
-        std::unique_ptr<char, ViewCloser> view;
+        standin::OwnedHandle mapping;
+        standin::OwnedView<char> view;
     };
     std::map<MemberId, Area> areas_;
     std::map<UINT_PTR, std::function<void()>> timers_;

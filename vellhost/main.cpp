@@ -20,6 +20,7 @@
 
 #include "host_server.h"
 #include "host_world.h"
+#include "owned.h"
 #include "process_log.h"
 
 namespace {
@@ -474,10 +475,6 @@ class HostWindow {
         SetFocus(Item(kLine));
     }
 
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-
     HINSTANCE instance_;
     HWND window_ = nullptr;
     int dpi_ = 96;
@@ -491,7 +488,7 @@ class HostWindow {
     // Whether the buffer pane shows the world yet, and its lines.
     bool bufferShown_ = false;
     size_t bufferShownLines_ = 0;
-    std::unique_ptr<std::FILE, FileCloser> logFile_;
+    quib::standin::OwnedFile logFile_;
     std::atomic<bool> dirty_{false};
     HostWorld world_;
     // Last: its thread, which logs into the members above, stops first.

@@ -17,6 +17,7 @@
 
 #include "answerer.h"
 #include "host_wire.h"
+#include "owned_win32.h"
 
 namespace quib::standin {
 
@@ -42,15 +43,6 @@ class HostAnswerer final : public Answerer {
     int32_t Answer(const Call& call) override;
 
   private:
-    struct WindowCloser {
-        void operator()(HWND w) const { DestroyWindow(w); }
-    };
-    struct HandleCloser {
-        void operator()(HANDLE h) const { CloseHandle(h); }
-    };
-    struct ViewCloser {
-        void operator()(char* view) const { UnmapViewOfFile(view); }
-    };
     static LRESULT CALLBACK WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     // Sends one message to the host and waits, within the bound, for its
     // answer. nullopt when the host is gone, hung or answered nonsense; the
@@ -62,10 +54,10 @@ class HostAnswerer final : public Answerer {
     void Drain();
 
     HWND host_;
-    std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser> wire_;
+    OwnedWindow wire_;
     // The area the host writes its answers into (host_wire.h).
-    std::unique_ptr<void, HandleCloser> area_;
-    std::unique_ptr<char, ViewCloser> areaView_;
+    OwnedHandle area_;
+    OwnedView<char> areaView_;
     bool gone_ = false;
     std::optional<std::string> reply_;  // the host's answer, while waiting for it
     std::vector<wire::Event> inCall_;   // the events of the request in progress

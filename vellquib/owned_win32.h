@@ -23,4 +23,26 @@ struct LocalFreer {
 template <typename T>
 using OwnedLocal = std::unique_ptr<T, LocalFreer>;
 
+struct HandleCloser {
+    using pointer = HANDLE;
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+// A kernel object whose failure is null (CreateFileMapping, OpenFileMapping).
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+struct ViewUnmapper {
+    void operator()(void* view) const noexcept { UnmapViewOfFile(view); }
+};
+// A view of a file mapping (MapViewOfFile).
+template <typename T>
+using OwnedView = std::unique_ptr<T, ViewUnmapper>;
+
+struct WindowDestroyer {
+    using pointer = HWND;
+    void operator()(HWND window) const noexcept { DestroyWindow(window); }
+};
+// A window this code made (CreateWindowEx), destroyed on the thread that
+// made it.
+using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+
 }  // namespace quib::standin

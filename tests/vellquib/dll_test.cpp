@@ -55,6 +55,8 @@ class Dll : public ::testing::Test {
         Env("VELLQUIB_INIT_RESULT", nullptr);
         Env("VELLQUIB_SEED", nullptr);
         Env("VELLQUIB_SCRIPT", nullptr);
+        // Its own world, never a vellhost.exe that another test has started.
+        Env("VELLQUIB_HOST", "none");
         module_.Reset(LoadLibraryW(L"vellquib.dll"));
         ASSERT_TRUE(module_);
         init_ = Proc<InitDDEProc>("InitDDE");

@@ -8,41 +8,34 @@
 
 namespace quib::standin {
 
-struct LibraryFreer {
-    using pointer = HMODULE;
-    void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
+// A handle that one system function closes, null when there is none.
+template <typename Handle, auto Close>
+struct ClosedBy {
+    using pointer = Handle;
+    void operator()(Handle handle) const noexcept { Close(handle); }
 };
-// A reference to a loaded library (LoadLibrary, GetModuleHandleEx).
-using OwnedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
 
-struct LocalFreer {
-    void operator()(void* memory) const noexcept { LocalFree(memory); }
+// Memory that one system function gives back.
+template <auto Free>
+struct FreedBy {
+    void operator()(void* memory) const noexcept { Free(memory); }
 };
+
+// A reference to a loaded library (LoadLibrary, GetModuleHandleEx).
+using OwnedModule =
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, ClosedBy<HMODULE, &FreeLibrary>>;
+// A kernel object whose failure is null (CreateFileMapping, OpenFileMapping).
+using OwnedHandle = std::unique_ptr<void, ClosedBy<HANDLE, &CloseHandle>>;
+// A window this code made (CreateWindowEx), destroyed on the thread that
+// made it.
+using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, ClosedBy<HWND, &DestroyWindow>>;
+
 // Memory that a system call allocated with LocalAlloc (FormatMessage with
 // FORMAT_MESSAGE_ALLOCATE_BUFFER).
 template <typename T>
-using OwnedLocal = std::unique_ptr<T, LocalFreer>;
-
-struct HandleCloser {
-    using pointer = HANDLE;
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-// A kernel object whose failure is null (CreateFileMapping, OpenFileMapping).
-using OwnedHandle = std::unique_ptr<void, HandleCloser>;
-
-struct ViewUnmapper {
-    void operator()(void* view) const noexcept { UnmapViewOfFile(view); }
-};
+using OwnedLocal = std::unique_ptr<T, FreedBy<&LocalFree>>;
 // A view of a file mapping (MapViewOfFile).
 template <typename T>
-using OwnedView = std::unique_ptr<T, ViewUnmapper>;
-
-struct WindowDestroyer {
-    using pointer = HWND;
-    void operator()(HWND window) const noexcept { DestroyWindow(window); }
-};
-// A window this code made (CreateWindowEx), destroyed on the thread that
-// made it.
-using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+using OwnedView = std::unique_ptr<T, FreedBy<&UnmapViewOfFile>>;
 
 }  // namespace quib::standin

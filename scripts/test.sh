@@ -90,11 +90,23 @@ else
         echo "Here 32-bit x86 programs run only under QEMU's emulator, about a minute of" \
             "processor time per program start: the Windows tests run on the 64-bit build."
     fi
-    run_step "$win configure" quib_quiet cmake --preset "$win" -DQUIB_WINE_TESTS=ON
-    # Prefix and persistent wineserver first, detached from ctest's pipes.
-    run_step "wine prefix" "build/$win/wine-run.sh"
-    # Test discovery runs the test programs under Wine at build time.
+    smoke=()
+    if [ "$win" = win64 ]; then
+        # The smoke of the 32-bit program runs in this build's tests, in the
+        # 64-bit prefix.
+        smoke=(-DQUIB_WIN32_BUILD_DIR="$root/build/win32")
+    fi
+    run_step "$win configure" quib_quiet cmake --preset "$win" -DQUIB_WINE_TESTS=ON "${smoke[@]}"
+    # The prefix and its persistent wineserver are made while the build runs
+    # (which runs no Windows program), detached from ctest's pipes.
+    prefix_start=$SECONDS
+    (
+        "build/$win/wine-run.sh" || exit
+        echo "wine prefix: ready after $((SECONDS - prefix_start)) s"
+    ) &
+    prefix_job=$!
     run_step "$win build" build_preset "$win"
+    run_step "wine prefix (beside the build)" wait "$prefix_job"
     run_step "$win tests" ctest --preset "$win" -j2
 fi
 

@@ -558,5 +558,59 @@ TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
     EXPECT_NE(log.find("; InitDDE returns 5\n"), std::string::npos) << log;
 }
 
+// Run by ctest under code page 1251 (Wine with a Russian locale), and there
+// only: it checks that it got it. The host's bytes are Cyrillic in that code
+// page; the names differ in case only ("АННА", "ЁЖИК") or by "ESP from ".
+TEST(CodePage1251, CyrillicSpeakersAreShownListedAndPicked) {
+    ASSERT_EQ(GetACP(), 1251u) << "run with QUIB_WINE_LANG=ru_RU.UTF-8";
+    const ScriptedHost host(
+        L"cp1251_host",
+        "QuibGetAllText 0\n"
+        "  raw \"\\xC0\\xED\\xED\\xE0: \\xEF\\xF0\\xE8\\xE2\\xE5\\xF2\\r\\n"
+        "\\xC1\\xEE\\xF0\\xE8\\xF1: \\xE4\\xE0\\r\\n\\xC0\\xCD\\xCD\\xC0: "
+        "\\xF1\\xED\\xEE\\xE2\\xE0\\r\\n"
+        "ESP from \\xA8\\xE6\\xE8\\xEA: \\xF2\\xF1\\xF1\\r\\n\\xA8\\xC6\\xC8\\xCA: \\xEE\\xE9\\r\\n"
+        "Bob: hi\\r\\n0006\\0junk\"\n"
+        "QuibCommunicate 0\n");
+    DemoDriver demo(host.Environment());
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    demo.Click(IDC_cmdGetText);
+    ASSERT_TRUE(demo.WaitFor(
+        [&] {
+            return demo.Text(IDC_txtVellText) ==
+                   L"Анна: привет\r\nБорис: да\r\nАННА: снова\r\nESP from Ёжик: тсс\r\n"
+                   L"ЁЖИК: ой\r\nBob: hi";
+        },
+        kWaitMs, L"the Cyrillic text in txtVellText"))
+        << ToUtf8(demo.Failure());
+    const std::vector<std::wstring> speakers = {L"Анна", L"Борис", L"Ёжик", L"Bob"};
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ListItems(IDC_lstAvatars) == speakers; }, kWaitMs,
+                             L"the Cyrillic speakers in lstAvatars"))
+        << ToUtf8(demo.Failure());
+
+    demo.ClickListItem(IDC_lstAvatars, 2);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Text(IDC_txtAvatar) == L"Ёжик"; }, kWaitMs,
+                             L"the picked avatar in txtAvatar"));
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ComboSelection(IDC_cboCommunicationMode) == 2; },
+                             kWaitMs, L"\"ESP\" to be chosen"));
+    demo.Type(IDC_txtText, L"Привет");
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be enabled for the ESP"));
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+    // The ESP went out in the host's code page.
+    const std::vector<std::string> calls = host.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(),
+                        "> QuibCommunicate(\"QuibDemo\", 2, \"\\xA8\\xE6\\xE8\\xEA\", "
+                        "\"\\xCF\\xF0\\xE8\\xE2\\xE5\\xF2\")"),
+              calls.end());
+}
+
 }  // namespace
 }  // namespace quib::e2e

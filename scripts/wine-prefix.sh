@@ -14,8 +14,8 @@
 # where the package installs them, so they are copied into the prefix's Fonts
 # folder; a prefix made before this gets them on its next use. Without them
 # the prefix is not made: every face falls back to the host's fonts, and with
-# those Wine's 64-bit text drawing fails on Cyrillic names (the avatar list of
-# a fetch under code page 1251 stayed empty, the program could crash).
+# those Wine's 64-bit text layout faults on Cyrillic names (a fetch under code
+# page 1251 ended the 64-bit program).
 # QUIB_WINE_FONTS=none leaves them out of a new prefix on purpose, to see the
 # window as a system without them shows it.
 #
@@ -45,8 +45,8 @@ if [ -z "$fonts" ] && [ "${QUIB_WINE_FONTS:-}" != none ] &&
   [ "$(cat "$prefix/.quib-fonts" 2>/dev/null)" != none ]; then
   echo "wine-prefix: Wine's own fonts are not installed (Debian package fonts-wine, tahoma.ttf" \
     "in /usr/share/wine/fonts), so the prefix $prefix is not made ready: run 'sudo scripts/setup.sh'," \
-    "or set QUIB_WINE_FONTS=none to use the host's fonts on purpose (Cyrillic names then fail in" \
-    "the 64-bit build)" >&2
+    "or set QUIB_WINE_FONTS=none to use the host's fonts on purpose (Cyrillic text then ends" \
+    "the 64-bit program)" >&2
   exit 1
 fi
 

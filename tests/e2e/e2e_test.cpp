@@ -563,15 +563,11 @@ TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
 // page; the names differ in case only ("АННА", "ЁЖИК") or by "ESP from ".
 TEST(CodePage1251, CyrillicSpeakersAreShownListedAndPicked) {
     ASSERT_EQ(GetACP(), 1251u) << "run with QUIB_WINE_LANG=ru_RU.UTF-8";
-    const ScriptedHost host(
-        L"cp1251_host",
-        "QuibGetAllText 0\n"
-        "  raw \"\\xC0\\xED\\xED\\xE0: \\xEF\\xF0\\xE8\\xE2\\xE5\\xF2\\r\\n"
-        "\\xC1\\xEE\\xF0\\xE8\\xF1: \\xE4\\xE0\\r\\n\\xC0\\xCD\\xCD\\xC0: "
-        "\\xF1\\xED\\xEE\\xE2\\xE0\\r\\n"
-        "ESP from \\xA8\\xE6\\xE8\\xEA: \\xF2\\xF1\\xF1\\r\\n\\xA8\\xC6\\xC8\\xCA: \\xEE\\xE9\\r\\n"
-        "Bob: hi\\r\\n0006\\0junk\"\n"
-        "QuibCommunicate 0\n");
+    // The script's escapes stand for the host's bytes; "junk" lies after the NUL.
+    const ScriptedHost host(L"cp1251_host", R"(QuibGetAllText 0
+  raw "\xC0\xED\xED\xE0: \xEF\xF0\xE8\xE2\xE5\xF2\r\n\xC1\xEE\xF0\xE8\xF1: \xE4\xE0\r\n\xC0\xCD\xCD\xC0: \xF1\xED\xEE\xE2\xE0\r\nESP from \xA8\xE6\xE8\xEA: \xF2\xF1\xF1\r\n\xA8\xC6\xC8\xCA: \xEE\xE9\r\nBob: hi\r\n0006\0junk"
+QuibCommunicate 0
+)");
     DemoDriver demo(host.Environment());
     ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
     demo.Click(IDC_cmdGetText);

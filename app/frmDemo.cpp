@@ -1,185 +1,33 @@
-// frmDemo: layout, start-up, shutdown, the error convention and the
-// communicate commands.
+// frmDemo: start-up, shutdown, the DPI, the error convention and the window's
+// messages. The layout is in layout.cpp, the communicate commands in
+// frmDemo_communicate.cpp, the text-buffer commands in frmDemo_textbuffer.cpp.
 #include "app/frmDemo.h"
 
 #include <commctrl.h>
 
-#include <array>
 #include <new>
 #include <optional>
-#include <string_view>
 #include <utility>
-#include <vector>
 
 #include "app/control_ids.h"
 #include "app/controls.h"
+#include "app/dpi.h"
+#include "app/layout.h"
 #include "app/message_font.h"
 #include "app/resources/resource.h"
 #include "bridge/modQUIB.h"
 #include "platform/exe_name.h"
 
+namespace quib {
+
 namespace {
 
 constexpr wchar_t kCaption[] = QUIBDEMO_CAPTION;
 
-// The window's client area, in twips.
-constexpr int kClientWidth = 7032;
-constexpr int kClientHeight = 5700;
-constexpr int kTwipsPerInch = 1440;
-
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kWindowExStyle = 0;
-
-// WM_GETDPISCALEDSIZE, sent from Windows 10 1703 on; the headers for Windows 7
-// do not name it.
-constexpr UINT kGetDpiScaledSize = 0x02E4;
-
-// The information text, in the five pieces it is made of.
-constexpr std::u16string_view kInfoPieces[] = {
-    u"This demo demonstrates the use of Tolvik's VELLQUIB DLL which greatly simplifies ",
-    u"programming Plug-Ins for Vell in Visual Basic. VELLQUIB allows for ",
-    u"fast and reliable communication with the Vell server. Included in the demo ",
-    u"are also some functions to detect lag while communicating and getting ",
-    u"a list of all Avatars listed in your text buffer.",
-};
-
-constexpr std::u16string_view kModes[] = {u"Speak", u"Think", u"ESP"};
-
-// One control as the window's designer laid it out. Positions are twips from
-// the top-left corner of the container: the frame named, or the window's
-// client area for nullptr.
-struct ControlSpec {
-    HWND frmDemo::*member;
-    int id;
-    const wchar_t* windowClass;
-    DWORD style;
-    DWORD exStyle;
-    const wchar_t* caption;
-    HWND frmDemo::*container;
-    int left, top, width, height;
-};
-
-constexpr DWORD kChild = WS_CHILD | WS_CLIPSIBLINGS;
-constexpr DWORD kShown = kChild | WS_VISIBLE;
-constexpr DWORD kFocusable = kShown | WS_TABSTOP | WS_GROUP;
-constexpr DWORD kFrame = kShown | BS_GROUPBOX;
-constexpr DWORD kButton = kFocusable | BS_PUSHBUTTON;
-constexpr DWORD kOneLine = kFocusable | ES_LEFT | ES_AUTOHSCROLL;
-constexpr DWORD kLabel = kShown | SS_LEFT;
-
-// The eighteen controls, in the order the window creates them.
-const std::array<ControlSpec, 18> kControls = {{
-    {&frmDemo::fraInfo, IDC_fraInfo, WC_BUTTONW, kFrame, 0, L"", nullptr, 120, 60, 6792, 1272},
-    {&frmDemo::lblInfo, IDC_lblInfo, WC_STATICW, kLabel | SS_NOPREFIX, 0, L"", &frmDemo::fraInfo,
-     120, 240, 6552, 852},
-    {&frmDemo::cmdQuibUnregister, IDC_cmdQuibUnregister, WC_BUTTONW, kButton, 0,
-     L"QUIB &Unregister", nullptr, 1500, 5220, 1272, 372},
-    {&frmDemo::cmdQuibRegister, IDC_cmdQuibRegister, WC_BUTTONW, kButton, 0, L"QUIB &Register",
-     nullptr, 120, 5220, 1272, 372},
-    {&frmDemo::cmdExit, IDC_cmdExit, WC_BUTTONW, kButton, 0, L"&Exit", nullptr, 5640, 5220, 1272,
-     372},
-    {&frmDemo::cmdGetText, IDC_cmdGetText, WC_BUTTONW, kButton, 0, L"&Get Vell Text", nullptr, 4260,
-     5220, 1272, 372},
-    {&frmDemo::cmdCommunicate, IDC_cmdCommunicate, WC_BUTTONW, kButton | WS_DISABLED, 0,
-     L"&Communicate", nullptr, 2880, 5220, 1272, 372},
-    // Entries stay in the order they are added; the height is exactly the
-    // laid-out one, not rounded to whole entries.
-    {&frmDemo::lstAvatars, IDC_lstAvatars, WC_LISTBOXW,
-     kFocusable | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, WS_EX_CLIENTEDGE, L"", nullptr,
-     4800, 2820, 2112, 2160},
-    {&frmDemo::txtVellText, IDC_txtVellText, WC_EDITW,
-     kFocusable | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN |
-         WS_VSCROLL | WS_HSCROLL,
-     WS_EX_CLIENTEDGE, L"", nullptr, 120, 2820, 4572, 2172},
-    {&frmDemo::fra1, IDC_fra1, WC_BUTTONW, kFrame, 0, L"", nullptr, 120, 1440, 6792, 1212},
-    {&frmDemo::txtText, IDC_txtText, WC_EDITW, kOneLine, WS_EX_CLIENTEDGE, L"", &frmDemo::fra1,
-     1080, 720, 5592, 300},
-    {&frmDemo::cboCommunicationMode, IDC_cboCommunicationMode, WC_COMBOBOXW,
-     kFocusable | CBS_DROPDOWNLIST | WS_VSCROLL, 0, L"", &frmDemo::fra1, 5280, 240, 1392, 288},
-    {&frmDemo::txtAvatar, IDC_txtAvatar, WC_EDITW, kOneLine, WS_EX_CLIENTEDGE, L"", &frmDemo::fra1,
-     1080, 240, 3072, 300},
-    {&frmDemo::Mode, IDC_Mode, WC_STATICW, kLabel, 0, L"&Mode", &frmDemo::fra1, 4380, 300, 852,
-     252},
-    {&frmDemo::lblText, IDC_lblText, WC_STATICW, kLabel, 0, L"&Text", &frmDemo::fra1, 120, 720, 852,
-     252},
-    {&frmDemo::lblAvatar, IDC_lblAvatar, WC_STATICW, kLabel, 0, L"&Avatar", &frmDemo::fra1, 120,
-     300, 852, 252},
-    // These two stand where fra1 covers them, and there is no free space of
-    // their height between fra1 and the lists: they stay where they are laid
-    // out, hidden, instead of being drawn over the frame's fields.
-    {&frmDemo::lblAvatars, IDC_lblAvatars, WC_STATICW, kChild | SS_LEFT | SS_NOPREFIX, 0,
-     L"Avatars", nullptr, 4860, 1500, 1392, 252},
-    {&frmDemo::lblVellText, IDC_lblVellText, WC_STATICW, kChild | SS_LEFT | SS_NOPREFIX, 0,
-     L"Vell Textbuffer", nullptr, 120, 1500, 2052, 252},
-}};
-
-// The order of the controls from top to bottom. Tab and Shift+Tab walk the
-// focusable ones in this order; each label stands directly before the field
-// it names, so that its access key lands there; the frames are last, behind
-// everything they surround.
-constexpr HWND frmDemo::*kZOrder[] = {
-    &frmDemo::lblAvatar,
-    &frmDemo::txtAvatar,
-    &frmDemo::Mode,
-    &frmDemo::cboCommunicationMode,
-    &frmDemo::lblText,
-    &frmDemo::txtText,
-    &frmDemo::cmdQuibRegister,
-    &frmDemo::cmdQuibUnregister,
-    &frmDemo::cmdCommunicate,
-    &frmDemo::cmdGetText,
-    &frmDemo::cmdExit,
-    &frmDemo::lblVellText,
-    &frmDemo::txtVellText,
-    &frmDemo::lblAvatars,
-    &frmDemo::lstAvatars,
-    &frmDemo::lblInfo,
-    &frmDemo::fraInfo,
-    &frmDemo::fra1,
-};
-
-// Where a container's client area begins, in twips from the window's.
-POINT ContainerOrigin(HWND frmDemo::*container) {
-    for (const ControlSpec& frame : kControls) {
-        if (container && frame.member == container) {
-            return {frame.left, frame.top};
-        }
-    }
-    return {0, 0};
-}
-
-// The captions the window shows and the room each has, in pixels at a DPI.
-std::vector<quib::app::CaptionRoom> CaptionRooms(int dpi) {
-    std::vector<quib::app::CaptionRoom> rooms;
-    for (const ControlSpec& c : kControls) {
-        const bool button = c.windowClass == std::wstring_view(WC_BUTTONW) &&
-                            (c.style & BS_TYPEMASK) == BS_PUSHBUTTON;
-        const bool label = c.windowClass == std::wstring_view(WC_STATICW);
-        if (!(c.style & WS_VISIBLE) || !(button || label)) {
-            continue;
-        }
-        quib::app::CaptionRoom room;
-        room.kind =
-            button ? quib::app::CaptionRoom::Kind::Button : quib::app::CaptionRoom::Kind::Label;
-        room.accessKeys = !(c.style & SS_NOPREFIX) || button;
-        // Converted edge by edge, as the controls are placed.
-        const POINT origin = ContainerOrigin(c.container);
-        const int left = origin.x + c.left;
-        const int top = origin.y + c.top;
-        const auto px = [dpi](int twips) { return MulDiv(twips, dpi, kTwipsPerInch); };
-        room.width = px(left + c.width) - px(left);
-        room.height = px(top + c.height) - px(top);
-        if (c.member == &frmDemo::lblInfo) {
-            for (std::u16string_view piece : kInfoPieces) {
-                room.text += piece;
-            }
-        } else {
-            room.text = reinterpret_cast<const char16_t*>(c.caption);
-        }
-        rooms.push_back(std::move(room));
-    }
-    return rooms;
-}
+using app::kClientHeight;
+using app::kClientWidth;
+using app::kWindowExStyle;
+using app::kWindowStyle;
 
 const wchar_t* AsWide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
@@ -188,67 +36,25 @@ const wchar_t* AsWide(const std::u16string& text) {
 // The program's own name as the source of an error, without failing.
 std::u16string ErrorSource() noexcept {
     try {
-        return quib::platform::ExecutableName();
+        return platform::ExecutableName();
     } catch (...) {
         return std::u16string();
     }
 }
 
 // Error 51: a failure of the program itself.
-quib::NumberedError InternalError(std::u16string description) {
-    return quib::NumberedError(quib::kErrInternal, ErrorSource(), std::move(description));
+NumberedError InternalError(std::u16string description) {
+    return NumberedError(kErrInternal, ErrorSource(), std::move(description));
 }
 
-quib::NumberedError SystemFailure(const char16_t* what) {
+NumberedError SystemFailure(const char16_t* what) {
     const DWORD code = GetLastError();
-    return InternalError(std::u16string(what) + u" (system error " + quib::Decimal(code) + u")");
-}
-
-int SystemDpi() {
-    const quib::platform::UniqueWindowDC screen = quib::platform::ClientDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
-    return dpi > 0 ? dpi : 96;
-}
-
-int PixelsAt(int twips, int dpi) {
-    return MulDiv(twips, dpi, kTwipsPerInch);
-}
-
-// A function of user32.dll that older Windows lack; nullptr there.
-template <typename Proc>
-Proc OptionalUserProc(const char* name) {
-    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    return user32 ? reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
-                  : nullptr;
-}
-
-// The DPI that Windows gives a window on its monitor; the system's where
-// Windows has no DPI of a window's own (before Windows 10).
-int WindowDpi(HWND hwnd) {
-    using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = OptionalUserProc<GetDpiForWindowProc>("GetDpiForWindow");
-    const UINT dpi = getDpiForWindow ? getDpiForWindow(hwnd) : 0;
-    return dpi > 0 ? static_cast<int>(dpi) : SystemDpi();
-}
-
-// The window's outer size for a client area, with the frame that the system
-// draws at frameDpi (at its own DPI where it cannot tell).
-SIZE OuterSize(int clientWidth, int clientHeight, int frameDpi) {
-    using AdjustForDpiProc = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = OptionalUserProc<AdjustForDpiProc>("AdjustWindowRectExForDpi");
-    RECT r = {0, 0, clientWidth, clientHeight};
-    if (!adjustForDpi ||
-        !adjustForDpi(&r, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(frameDpi))) {
-        r = {0, 0, clientWidth, clientHeight};
-        AdjustWindowRectEx(&r, kWindowStyle, FALSE, kWindowExStyle);
-    }
-    return {r.right - r.left, r.bottom - r.top};
+    return InternalError(std::u16string(what) + u" (system error " + Decimal(code) + u")");
 }
 
 // The font of the controls at a DPI: the system's message font (or the one
 // given, both at the system's DPI) under the legibility rule of CaptionFont.
-quib::platform::UniqueGdiObject<HFONT> ControlFont(const std::optional<LOGFONTW>& messageFont,
-                                                   int dpi) {
+platform::UniqueGdiObject<HFONT> ControlFont(const std::optional<LOGFONTW>& messageFont, int dpi) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     if (!messageFont &&
@@ -256,47 +62,26 @@ quib::platform::UniqueGdiObject<HFONT> ControlFont(const std::optional<LOGFONTW>
         throw SystemFailure(u"Can't read the system's message font");
     }
     LOGFONTW lf = messageFont.value_or(metrics.lfMessageFont);
-    const int systemDpi = SystemDpi();
+    const int systemDpi = app::SystemDpi();
     if (dpi != systemDpi) {
         lf.lfHeight = MulDiv(lf.lfHeight, dpi, systemDpi);
     }
-    lf = quib::app::CaptionFont(lf, dpi, CaptionRooms(dpi));
-    quib::platform::UniqueGdiObject<HFONT> font(CreateFontIndirectW(&lf));
+    lf = app::CaptionFont(lf, dpi, app::CaptionRooms(dpi));
+    platform::UniqueGdiObject<HFONT> font(CreateFontIndirectW(&lf));
     if (!font) {
         throw SystemFailure(u"Can't create the message font");
     }
     return font;
 }
 
-// Where a control of the layout stands at a DPI, in pixels of the window's
-// client area. Both edges are converted, so that edges that line up in twips
-// line up in pixels at every DPI.
-RECT ControlRect(const ControlSpec& c, int dpi) {
-    const POINT origin = ContainerOrigin(c.container);
-    const int left = origin.x + c.left;
-    const int top = origin.y + c.top;
-    return RECT{PixelsAt(left, dpi), PixelsAt(top, dpi), PixelsAt(left + c.width, dpi),
-                PixelsAt(top + c.height, dpi)};
+// Outer size of the window for the layout's client area at a DPI.
+SIZE LayoutOuterSize(int dpi, int frameDpi) {
+    return app::OuterSize(app::PixelsAt(kClientWidth, dpi), app::PixelsAt(kClientHeight, dpi),
+                          kWindowStyle, kWindowExStyle, frameDpi);
 }
 
-// Puts a control, which has its font already, where the layout has it.
-void PlaceControl(HWND control, const ControlSpec& c, int dpi) {
-    const RECT r = ControlRect(c, dpi);
-    int height = r.bottom - r.top;
-    if (c.member == &frmDemo::cboCommunicationMode) {
-        // The window's height is the open list's: room for every mode. The
-        // closed field keeps the height its font gives it: the control does
-        // not take a lower one, whatever the laid-out height.
-        const int item = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
-        height += 2 + item * static_cast<int>(std::size(kModes));
-    }
-    SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void ShowFatalBox(HWND owner, const quib::NumberedError& error) {
-    const std::u16string text =
-        u"Error " + quib::Decimal(error.Number()) + u"\n\n" + error.Description();
+void ShowFatalBox(HWND owner, const NumberedError& error) {
+    const std::u16string text = u"Error " + Decimal(error.Number()) + u"\n\n" + error.Description();
     MessageBoxW(owner, AsWide(text), kAppTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
@@ -321,18 +106,18 @@ frmDemo::~frmDemo() {
         DestroyWindow(hwnd_);
     }
     if (library_) {
-        quib::modQUIB::DetachHost();
+        modQUIB::DetachHost();
         library_.reset();
     }
 }
 
 int frmDemo::Pixels(int twips) const {
-    return PixelsAt(twips, dpi_);
+    return app::PixelsAt(twips, dpi_);
 }
 
 bool frmDemo::Start(int showCommand) {
     RunReportingFailure([&] {
-        dpi_ = options_.dpi > 0 ? options_.dpi : SystemDpi();
+        dpi_ = options_.dpi > 0 ? options_.dpi : app::SystemDpi();
 
         WNDCLASSEXW wc = {};
         wc.cbSize = sizeof(wc);
@@ -357,7 +142,7 @@ bool frmDemo::Start(int showCommand) {
             }
         }
 
-        const SIZE outer = OuterSize(Pixels(kClientWidth), Pixels(kClientHeight), SystemDpi());
+        const SIZE outer = LayoutOuterSize(dpi_, app::SystemDpi());
         // Created hidden: it is shown only once it has loaded.
         CreateWindowExW(kWindowExStyle, QUIBDEMO_WINDOW_CLASS, kCaption, kWindowStyle,
                         CW_USEDEFAULT, CW_USEDEFAULT, outer.cx, outer.cy, nullptr, nullptr,
@@ -367,7 +152,7 @@ bool frmDemo::Start(int showCommand) {
         }
         // The monitor the system placed it on may have a DPI of its own.
         if (options_.dpi <= 0) {
-            dpi_ = WindowDpi(hwnd_);
+            dpi_ = app::WindowDpi(hwnd_);
         }
         FitWindow(nullptr);
         CreateControls();
@@ -385,8 +170,8 @@ bool frmDemo::Start(int showCommand) {
 
 void frmDemo::CreateControls() {
     font_ = ControlFont(options_.messageFont, dpi_);
-    for (const ControlSpec& c : kControls) {
-        const RECT r = ControlRect(c, dpi_);
+    for (const app::ControlLayout& c : app::kControls) {
+        const RECT r = app::PixelRect(c, dpi_);
         HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.caption, c.style, r.left, r.top,
                                        r.right - r.left, r.bottom - r.top, hwnd_,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
@@ -394,52 +179,49 @@ void frmDemo::CreateControls() {
         if (!control) {
             throw SystemFailure(u"Can't create a control of the window");
         }
-        this->*c.member = control;
+        ControlHandle(c.id) = control;
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), FALSE);
         // Placed again with its font: the mode list's height depends on it.
-        PlaceControl(control, c, dpi_);
+        app::PlaceControl(control, c, dpi_);
     }
 
     HWND previous = HWND_TOP;
-    for (HWND frmDemo::*member : kZOrder) {
-        SetWindowPos(this->*member, previous, 0, 0, 0, 0,
+    for (const int id : app::kZOrder) {
+        const HWND control = ControlHandle(id);
+        SetWindowPos(control, previous, 0, 0, 0, 0,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
-        previous = this->*member;
+        previous = control;
     }
 }
 
 // --- Event handlers ------------------------------------------------------------
 
 void frmDemo::Form_Load() {
-    std::u16string info;
-    for (std::u16string_view piece : kInfoPieces) {
-        info += piece;
-    }
-    SetControlText(lblInfo, info);
+    SetControlText(lblInfo, app::InfoText());
 
     SendMessageW(cboCommunicationMode, CB_RESETCONTENT, 0, 0);
-    for (std::u16string_view mode : kModes) {
+    for (std::u16string_view mode : app::kModes) {
         const std::u16string entry(mode);
         const LRESULT at = SendMessageW(cboCommunicationMode, CB_ADDSTRING, 0,
                                         reinterpret_cast<LPARAM>(entry.c_str()));
         if (at == CB_ERR || at == CB_ERRSPACE) {
-            throw quib::OutOfMemoryError();
+            throw OutOfMemoryError();
         }
     }
     SendMessageW(cboCommunicationMode, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 
     if (options_.host) {
-        quib::modQUIB::AttachHost(*options_.host);
+        modQUIB::AttachHost(*options_.host);
     } else {
-        library_ = quib::modQUIB::HostLibrary::Load();
-        quib::modQUIB::AttachHost(library_->Table());
+        library_ = modQUIB::HostLibrary::Load();
+        modQUIB::AttachHost(library_->Table());
     }
-    const int16_t result = quib::modQUIB::InitDDE();
+    const int16_t result = modQUIB::InitDDE();
     if (result != 0) {
         // The library reported that no link was opened: there is nothing for
         // KillDDE to close.
-        throw quib::NumberedError(quib::kErrInitDDE, quib::platform::ExecutableName(),
-                                  u"Failed to initialize DDE layer");
+        throw NumberedError(kErrInitDDE, platform::ExecutableName(),
+                            u"Failed to initialize DDE layer");
     }
     linkOpen_ = true;
 }
@@ -456,13 +238,13 @@ void frmDemo::Form_DpiChanged(int dpi, const RECT& suggested) {
         return;
     }
     // The controls take the new font before the old one is freed.
-    quib::platform::UniqueGdiObject<HFONT> font = ControlFont(options_.messageFont, dpi_);
-    for (const ControlSpec& c : kControls) {
-        SendMessageW(this->*c.member, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+    platform::UniqueGdiObject<HFONT> font = ControlFont(options_.messageFont, dpi_);
+    for (const app::ControlLayout& c : app::kControls) {
+        SendMessageW(ControlHandle(c.id), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     }
     font_ = std::move(font);
-    for (const ControlSpec& c : kControls) {
-        PlaceControl(this->*c.member, c, dpi_);
+    for (const app::ControlLayout& c : app::kControls) {
+        app::PlaceControl(ControlHandle(c.id), c, dpi_);
     }
     FitWindow(&suggested);
     RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -470,66 +252,6 @@ void frmDemo::Form_DpiChanged(int dpi, const RECT& suggested) {
 
 void frmDemo::cmdExit_Click() {
     Unload();
-}
-
-void frmDemo::cboCommunicationMode_Click() {
-    UpdateCommunicateButton();
-}
-
-void frmDemo::txtText_Change() {
-    UpdateCommunicateButton();
-}
-
-void frmDemo::txtAvatar_Change() {
-    UpdateCommunicateButton();
-}
-
-void frmDemo::cmdCommunicate_Click() {
-    const int16_t mode = quib::NarrowTo16(SendMessageW(cboCommunicationMode, CB_GETCURSEL, 0, 0));
-    const std::u16string avatar = quib::app::ControlText(txtAvatar);
-    const std::u16string line = quib::app::ControlText(txtText);
-    const quib::modQUIB::RequestOutcome outcome = quib::modQUIB::Communicate(mode, avatar, line);
-    if (!outcome.completed) {
-        Notice(u"The host did not complete the request: it was still answering with status \"" +
-               outcome.lastStatus + u"\" after " + quib::Decimal(outcome.calls) +
-               u" attempts, so the request was given up. The line may not have been sent.");
-    }
-}
-
-void frmDemo::cmdQuibRegister_Click() {
-    quib::modQUIB::QuibRegister();
-}
-
-void frmDemo::cmdQuibUnregister_Click() {
-    quib::modQUIB::QuibUnregister();
-}
-
-// --- Private procedures ----------------------------------------------------------
-
-void frmDemo::UpdateCommunicateButton() {
-    ++enableRuleRuns_;
-    const int16_t mode = quib::NarrowTo16(SendMessageW(cboCommunicationMode, CB_GETCURSEL, 0, 0));
-    bool enabled = false;
-    switch (mode) {
-        case 0:  // Speak
-        case 1:  // Think
-            enabled = !quib::app::ControlText(txtText).empty();
-            break;
-        case 2: {  // ESP: both texts are read, then decided
-            const bool hasAvatar = !quib::app::ControlText(txtAvatar).empty();
-            const bool hasLine = !quib::app::ControlText(txtText).empty();
-            enabled = hasAvatar && hasLine;
-            break;
-        }
-        default:
-            enabled = false;
-            break;
-    }
-    if (!enabled && quib::app::FocusedChild(hwnd_) == cmdCommunicate) {
-        // A disabled button cannot keep the focus: pass it on.
-        NextControl(0, 0);
-    }
-    EnableWindow(cmdCommunicate, enabled ? TRUE : FALSE);
 }
 
 std::u16string frmDemo::GetToken(std::u16string sText, std::u16string sDelimiter) {
@@ -540,7 +262,7 @@ std::u16string frmDemo::GetToken(std::u16string sText, std::u16string sDelimiter
 
 void frmDemo::SetControlText(HWND control, const std::u16string& text) {
     if (!SetWindowTextW(control, AsWide(text))) {
-        throw quib::OutOfMemoryError();
+        throw OutOfMemoryError();
     }
 }
 
@@ -568,7 +290,7 @@ void frmDemo::FitWindow(const RECT* suggested) {
                      suggested->right - suggested->left, suggested->bottom - suggested->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     } else {
-        const SIZE outer = OuterSize(width, height, WindowDpi(hwnd_));
+        const SIZE outer = LayoutOuterSize(dpi_, app::WindowDpi(hwnd_));
         SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -594,7 +316,7 @@ void frmDemo::FitWindow(const RECT* suggested) {
 void frmDemo::CloseHostLink() {
     if (linkOpen_) {
         linkOpen_ = false;  // once, even if the call fails
-        quib::modQUIB::KillDDE();
+        modQUIB::KillDDE();
     }
 }
 
@@ -606,7 +328,7 @@ void frmDemo::FailWith(MakeError&& makeError) noexcept {
         Fail(makeError());
     } catch (...) {
         // Not even the report could be made: end all the same.
-        Fail(quib::NumberedError(quib::kErrOutOfMemory, std::u16string(), std::u16string()));
+        Fail(NumberedError(kErrOutOfMemory, std::u16string(), std::u16string()));
     }
 }
 
@@ -620,19 +342,19 @@ bool frmDemo::RunReportingFailure(Body&& body) noexcept {
     try {
         body();
         return true;
-    } catch (const quib::NumberedError& error) {
+    } catch (const NumberedError& error) {
         Fail(error);
     } catch (const std::bad_alloc&) {
-        FailWith([] { return quib::OutOfMemoryError(); });
+        FailWith([] { return OutOfMemoryError(); });
     } catch (const std::exception& e) {
-        FailWith([&e] { return InternalError(u"Internal error: " + quib::FromAscii(e.what())); });
+        FailWith([&e] { return InternalError(u"Internal error: " + FromAscii(e.what())); });
     } catch (...) {
         FailWith([] { return InternalError(u"Internal error"); });
     }
     return false;
 }
 
-void frmDemo::Fail(const quib::NumberedError& error) noexcept {
+void frmDemo::Fail(const NumberedError& error) noexcept {
     if (failed_) {
         return;
     }
@@ -673,85 +395,159 @@ LRESULT CALLBACK frmDemo::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 }
 
 LRESULT frmDemo::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-    const HWND hwnd = hwnd_;
     switch (msg) {
         case WM_COMMAND:
-            if (lParam != 0) {
-                RunReportingFailure([&] { OnCommand(LOWORD(wParam), HIWORD(wParam)); });
-                return 0;
-            }
-            break;
+            return OnCommand(msg, wParam, lParam);
         case WM_NEXTDLGCTL:
-            NextControl(wParam, lParam);
-            return 0;
+            return OnNextDlgCtl(wParam, lParam);
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) {
-                const HWND focus = quib::app::FocusedChild(hwnd);
-                if (focus) {
-                    lastFocus_ = focus;
-                }
-            } else if (txtAvatar) {
-                SetFocus(lastFocus_ && IsWindowEnabled(lastFocus_) ? lastFocus_ : txtAvatar);
-            }
-            return 0;
+            return OnActivate(wParam);
         case WM_SETFOCUS:
-            if (txtAvatar) {
-                SetFocus(lastFocus_ && IsWindowEnabled(lastFocus_) ? lastFocus_ : txtAvatar);
-            }
-            return 0;
+            return OnSetFocus();
         case WM_CLOSE:
-            RunReportingFailure([&] { Unload(); });
-            return 0;
+            return OnClose();
         case WM_QUERYENDSESSION:
-            return TRUE;  // a logoff or shutdown is never held up
+            return OnQueryEndSession();
         case WM_ENDSESSION:
-            // The session ends, and the process with it, without a further
-            // message: the window is unloaded now, as it is when closed. A
-            // cancelled end (FALSE) changes nothing.
-            if (wParam) {
-                RunReportingFailure([&] { Unload(); });
-            }
-            return 0;
-        case kGetDpiScaledSize: {
-            // The size at the new DPI is the layout's, not the old size
-            // scaled, so that WM_DPICHANGED suggests exactly that.
-            const int dpi = static_cast<int>(wParam);
-            *reinterpret_cast<SIZE*>(lParam) =
-                OuterSize(PixelsAt(kClientWidth, dpi), PixelsAt(kClientHeight, dpi), dpi);
-            return TRUE;
-        }
+            return OnEndSession(wParam);
+        case app::kGetDpiScaledSize:
+            return OnGetDpiScaledSize(wParam, lParam);
         case WM_DPICHANGED:
-            // Both halves carry the same DPI; the rectangle is where the
-            // system wants the window at it.
-            if (lParam) {
-                RunReportingFailure([&] {
-                    Form_DpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
-                });
-            }
-            return 0;
+            return OnDpiChanged(wParam, lParam);
         case WM_DESTROY:
-            destroying_ = true;
-            // Destroyed without an unload (e.g. by the system): the host link
-            // is closed all the same.
-            RunReportingFailure([&] { CloseHostLink(); });
-            if (running_) {
-                running_ = false;
-                PostQuitMessage(exitCode_);
-            }
-            return 0;
+            return OnDestroy();
         case WM_NCDESTROY:
-            // The controls are gone by now: their font goes with them.
-            font_.Reset();
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-            hwnd_ = nullptr;
-            break;
+            return OnNcDestroy(wParam, lParam);
         default:
-            break;
+            return DefWindowProcW(hwnd_, msg, wParam, lParam);
     }
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-void frmDemo::OnCommand(int id, int code) {
+LRESULT frmDemo::OnCommand(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (lParam == 0) {
+        // A menu or an accelerator: the window has neither.
+        return DefWindowProcW(hwnd_, msg, wParam, lParam);
+    }
+    RunReportingFailure([&] { RouteCommand(LOWORD(wParam), HIWORD(wParam)); });
+    return 0;
+}
+
+LRESULT frmDemo::OnNextDlgCtl(WPARAM wParam, LPARAM lParam) {
+    NextControl(wParam, lParam);
+    return 0;
+}
+
+LRESULT frmDemo::OnActivate(WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        const HWND focus = app::FocusedChild(hwnd_);
+        if (focus) {
+            lastFocus_ = focus;
+        }
+    } else {
+        RestoreFocus();
+    }
+    return 0;
+}
+
+LRESULT frmDemo::OnSetFocus() {
+    RestoreFocus();
+    return 0;
+}
+
+LRESULT frmDemo::OnClose() {
+    RunReportingFailure([&] { Unload(); });
+    return 0;
+}
+
+LRESULT frmDemo::OnQueryEndSession() {
+    return TRUE;  // a logoff or shutdown is never held up
+}
+
+LRESULT frmDemo::OnEndSession(WPARAM ending) {
+    // The session ends, and the process with it, without a further message:
+    // the window is unloaded now, as it is when closed. A cancelled end
+    // (FALSE) changes nothing.
+    if (ending) {
+        RunReportingFailure([&] { Unload(); });
+    }
+    return 0;
+}
+
+LRESULT frmDemo::OnGetDpiScaledSize(WPARAM wParam, LPARAM lParam) {
+    // The size at the new DPI is the layout's, not the old size scaled, so
+    // that WM_DPICHANGED suggests exactly that.
+    const int dpi = static_cast<int>(wParam);
+    *reinterpret_cast<SIZE*>(lParam) = LayoutOuterSize(dpi, dpi);
+    return TRUE;
+}
+
+LRESULT frmDemo::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    // Both halves carry the same DPI; the rectangle is where the system wants
+    // the window at it.
+    if (lParam) {
+        RunReportingFailure(
+            [&] { Form_DpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam)); });
+    }
+    return 0;
+}
+
+LRESULT frmDemo::OnDestroy() {
+    destroying_ = true;
+    // Destroyed without an unload (e.g. by the system): the host link is
+    // closed all the same.
+    RunReportingFailure([&] { CloseHostLink(); });
+    if (running_) {
+        running_ = false;
+        PostQuitMessage(exitCode_);
+    }
+    return 0;
+}
+
+LRESULT frmDemo::OnNcDestroy(WPARAM wParam, LPARAM lParam) {
+    // The controls are gone by now: their font goes with them.
+    const HWND hwnd = hwnd_;
+    font_.Reset();
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    hwnd_ = nullptr;
+    return DefWindowProcW(hwnd, WM_NCDESTROY, wParam, lParam);
+}
+
+void frmDemo::RestoreFocus() {
+    if (txtAvatar) {
+        SetFocus(lastFocus_ && IsWindowEnabled(lastFocus_) ? lastFocus_ : txtAvatar);
+    }
+}
+
+HWND& frmDemo::ControlHandle(int id) {
+    static constexpr std::pair<int, HWND frmDemo::*> kMembers[] = {
+        {IDC_fraInfo, &frmDemo::fraInfo},
+        {IDC_lblInfo, &frmDemo::lblInfo},
+        {IDC_cmdQuibUnregister, &frmDemo::cmdQuibUnregister},
+        {IDC_cmdQuibRegister, &frmDemo::cmdQuibRegister},
+        {IDC_cmdExit, &frmDemo::cmdExit},
+        {IDC_cmdGetText, &frmDemo::cmdGetText},
+        {IDC_cmdCommunicate, &frmDemo::cmdCommunicate},
+        {IDC_lstAvatars, &frmDemo::lstAvatars},
+        {IDC_txtVellText, &frmDemo::txtVellText},
+        {IDC_fra1, &frmDemo::fra1},
+        {IDC_txtText, &frmDemo::txtText},
+        {IDC_cboCommunicationMode, &frmDemo::cboCommunicationMode},
+        {IDC_txtAvatar, &frmDemo::txtAvatar},
+        {IDC_Mode, &frmDemo::Mode},
+        {IDC_lblText, &frmDemo::lblText},
+        {IDC_lblAvatar, &frmDemo::lblAvatar},
+        {IDC_lblAvatars, &frmDemo::lblAvatars},
+        {IDC_lblVellText, &frmDemo::lblVellText},
+    };
+    for (const auto& [controlId, member] : kMembers) {
+        if (controlId == id) {
+            return this->*member;
+        }
+    }
+    throw InternalError(u"The layout names a control the window does not have");
+}
+
+void frmDemo::RouteCommand(int id, int code) {
     // One entry a control: the notification its handler is for.
     struct Route {
         int id;
@@ -796,7 +592,7 @@ void frmDemo::NextControl(WPARAM wParam, LPARAM lParam) {
     if (LOWORD(lParam)) {
         target = reinterpret_cast<HWND>(wParam);
     } else {
-        HWND from = quib::app::FocusedChild(hwnd_);
+        HWND from = app::FocusedChild(hwnd_);
         target = GetNextDlgTabItem(hwnd_, from, wParam != 0 ? TRUE : FALSE);
     }
     if (!target || !IsChild(hwnd_, target)) {
@@ -807,3 +603,5 @@ void frmDemo::NextControl(WPARAM wParam, LPARAM lParam) {
     }
     SetFocus(target);
 }
+
+}  // namespace quib

@@ -30,6 +30,8 @@
 #include "text/avatar_list.h"
 #include "text/tokenizer.h"
 
+namespace quib {
+
 // The application title: every message box of the program carries it.
 inline constexpr wchar_t kAppTitle[] = L"Vell QUIB Demo";
 
@@ -40,10 +42,10 @@ inline constexpr std::chrono::milliseconds kTextWaitTimeout{15000};
 struct frmDemoOptions {
     // The host library's table; when absent, vellquib.dll is loaded from the
     // program's folder when the window loads.
-    std::optional<quib::modQUIB::HostTable> host;
+    std::optional<modQUIB::HostTable> host;
     // Shows an error that ends the program. Default: a message box titled
     // "Vell QUIB Demo" with the error's number and description.
-    std::function<void(const quib::NumberedError&)> reportFatal;
+    std::function<void(const NumberedError&)> reportFatal;
     // Tells the user something without ending the program (a request the host
     // did not complete, no text arriving). Default: a message box titled
     // "Vell QUIB Demo".
@@ -125,6 +127,7 @@ class frmDemo {
     // the new DPI, and the window goes where the system suggests.
     void Form_DpiChanged(int dpi, const RECT& suggested);
     void cmdExit_Click();
+    // frmDemo_communicate.cpp
     void cboCommunicationMode_Click();
     void txtText_Change();
     void txtAvatar_Change();
@@ -136,7 +139,8 @@ class frmDemo {
     void lstAvatars_Click();
 
     // --- Private procedures --------------------------------------------------
-    // The one rule for the enabled state of cmdCommunicate.
+    // Enables cmdCommunicate as app::CommunicateEnabled says
+    // (frmDemo_communicate.cpp).
     void UpdateCommunicateButton();
     // Rebuilds lstAvatars from the speakers of a text buffer. The text is
     // read in place and left unchanged, as a copy would be.
@@ -158,9 +162,25 @@ class frmDemo {
 
     // --- Window plumbing (frmDemo.cpp) ---------------------------------------
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    // Hands each message the window handles to its handler below.
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT OnCommand(UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT OnNextDlgCtl(WPARAM wParam, LPARAM lParam);
+    LRESULT OnActivate(WPARAM wParam);
+    LRESULT OnSetFocus();
+    LRESULT OnClose();
+    LRESULT OnQueryEndSession();
+    LRESULT OnEndSession(WPARAM ending);
+    LRESULT OnGetDpiScaledSize(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDestroy();
+    LRESULT OnNcDestroy(WPARAM wParam, LPARAM lParam);
     // Runs the handler of a control's notification, if it has one.
-    void OnCommand(int id, int code);
+    void RouteCommand(int id, int code);
+    // Gives the focus back to the control that last had it, or to txtAvatar.
+    void RestoreFocus();
+    // The member that holds the control of an id.
+    HWND& ControlHandle(int id);
     void CreateControls();
     // Sizes the window so that its client area holds the layout at the
     // current DPI: put at the suggested rectangle, or kept in its place.
@@ -174,15 +194,15 @@ class frmDemo {
     // not even that can be made.
     template <typename MakeError>
     void FailWith(MakeError&& makeError) noexcept;
-    void Fail(const quib::NumberedError& error) noexcept;
+    void Fail(const NumberedError& error) noexcept;
     void CloseHostLink();
 
     frmDemoOptions options_;
     HWND hwnd_ = nullptr;
-    quib::platform::UniqueGdiObject<HFONT> font_;
+    platform::UniqueGdiObject<HFONT> font_;
     int dpi_ = 96;
-    std::unique_ptr<quib::modQUIB::HostLibrary> library_;
-    quib::text::LineTokenizer tokenizer_;
+    std::unique_ptr<modQUIB::HostLibrary> library_;
+    text::LineTokenizer tokenizer_;
     bool linkOpen_ = false;    // InitDDE succeeded and KillDDE not yet called
     bool running_ = false;     // shown; the message loop ends the program
     bool failed_ = false;      // an error has been reported
@@ -192,3 +212,5 @@ class frmDemo {
     HWND lastFocus_ = nullptr;  // restored when the window is activated again
     FetchTimings lastFetchTimings_;
 };
+
+}  // namespace quib

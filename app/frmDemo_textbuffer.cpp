@@ -38,12 +38,14 @@ class WaitCursor {
 
 }  // namespace
 
+namespace quib {
+
 void frmDemo::cmdGetText_Click() {
     const Clock::time_point start = Clock::now();
-    quib::modQUIB::gTextBuffer.clear();
+    quib::modQUIB::ClearTextBuffer();
     // Deliveries are counted from here, so one that comes during the request
     // ends the wait as well as a later one.
-    const uint32_t deliveriesMark = quib::modQUIB::gTextDeliveries;
+    const uint32_t deliveriesMark = quib::modQUIB::State().gTextDeliveries;
     const quib::modQUIB::RequestOutcome request = quib::modQUIB::GetAllText();
     if (!request.completed) {
         // No text is coming for a request the host never took on.
@@ -95,7 +97,7 @@ void frmDemo::cmdGetText_Click() {
     const WaitCursor busy;
     // Read in place: nothing below processes window events, so no delivery
     // can replace the buffer while it is shown and scanned.
-    const std::u16string& text = quib::modQUIB::gTextBuffer;
+    const std::u16string& text = quib::modQUIB::State().gTextBuffer;
     // The control's text would end at a NUL; the text itself keeps them. A
     // copy is made only for a text that holds one.
     std::u16string visible;
@@ -141,3 +143,5 @@ bool frmDemo::IsInList(std::u16string sName) {
     const quib::app::ListBoxAvatarSink list(lstAvatars);
     return quib::text::IsInList(std::move(sName), list);
 }
+
+}  // namespace quib

@@ -10,9 +10,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // No library that the system or the program loads from here on comes from
     // the current folder.
     quib::modQUIB::RestrictDllSearch();
-    frmDemoOptions options;
+    quib::frmDemoOptions options;
     options.instance = instance;
-    frmDemo form(std::move(options));
+    quib::frmDemo form(std::move(options));
     if (!form.Start(showCommand)) {
         return form.ExitCode();
     }

@@ -14,10 +14,10 @@ TextWaitEnd WaitForText(uint32_t deliveriesMark, std::chrono::milliseconds timeo
         if (hooks.windowClosed && hooks.windowClosed()) {
             return TextWaitEnd::WindowClosed;
         }
-        if (!quib::modQUIB::gTextBuffer.empty()) {
+        if (!quib::modQUIB::State().gTextBuffer.empty()) {
             return TextWaitEnd::Text;
         }
-        if (quib::modQUIB::gTextDeliveries != deliveriesMark) {
+        if (quib::modQUIB::State().gTextDeliveries != deliveriesMark) {
             return TextWaitEnd::EmptyDelivery;
         }
         const Clock::duration left = deadline - Clock::now();

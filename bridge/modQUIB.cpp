@@ -12,14 +12,9 @@
 
 namespace quib::modQUIB {
 
-std::u16string gStatus;
-std::u16string gMessageText1;
-std::u16string gMessageText2;
-std::u16string gTextBuffer;
-int16_t gMessageNumber = 0;
-uint32_t gTextDeliveries = 0;
-
 namespace {
+
+BridgeState gState;
 
 std::optional<HostTable> gHost;
 std::exception_ptr gCallbackFailure;
@@ -97,15 +92,15 @@ RequestOutcome RequestLoop(RequestLimits limits, Call call) {
     for (;;) {
         call();
         ++outcome.calls;
-        const Verdict verdict = Judge(gStatus);
+        const Verdict verdict = Judge(gState.gStatus);
         if (verdict == Verdict::Return) {
-            outcome.lastStatus = gStatus;
+            outcome.lastStatus = gState.gStatus;
             return outcome;
         }
         if (outcome.calls >= limits.maxCalls ||
             std::chrono::steady_clock::now() - start >= limits.maxTime) {
             outcome.completed = false;
-            outcome.lastStatus = gStatus;
+            outcome.lastStatus = gState.gStatus;
             return outcome;
         }
         if (verdict == Verdict::RegisterAndRepeat) {
@@ -117,15 +112,15 @@ RequestOutcome RequestLoop(RequestLimits limits, Call call) {
 }  // namespace
 
 void VELLQUIB_CALL StatusCallback(const char* status, int32_t length) noexcept {
-    RunKeepingFailure([&] { DecodeCounted(status, length, gStatus); });
+    RunKeepingFailure([&] { DecodeCounted(status, length, gState.gStatus); });
 }
 
 void VELLQUIB_CALL MessageCallback(const char* text1, int32_t length1, int16_t number,
                                    const char* text2, int32_t length2) noexcept {
     RunKeepingFailure([&] {
-        DecodeCounted(text1, length1, gMessageText1);
-        DecodeCounted(text2, length2, gMessageText2);
-        gMessageNumber = number;
+        DecodeCounted(text1, length1, gState.gMessageText1);
+        DecodeCounted(text2, length2, gState.gMessageText2);
+        gState.gMessageNumber = number;
     });
 }
 
@@ -134,13 +129,13 @@ void VELLQUIB_CALL TextCallback(const char* buffer, int32_t length) noexcept {
         // Into the previous text's storage: a buffer of many megabytes is not
         // allocated (and its pages faulted in) afresh on every fetch. Storage
         // far larger than the new text is given back.
-        DecodeCounted(buffer, length, gTextBuffer);
-        TrimTextBuffer(gTextBuffer);
-        if (gTextBuffer.capacity() > (1u << 20) &&
-            gTextBuffer.capacity() / 4 > gTextBuffer.size()) {
-            gTextBuffer.shrink_to_fit();
+        std::u16string& text = gState.gTextBuffer;
+        DecodeCounted(buffer, length, text);
+        TrimTextBuffer(text);
+        if (text.capacity() > (1u << 20) && text.capacity() / 4 > text.size()) {
+            text.shrink_to_fit();
         }
-        ++gTextDeliveries;
+        ++gState.gTextDeliveries;
     });
 }
 
@@ -165,14 +160,23 @@ void RethrowCallbackFailure() {
     }
 }
 
+const BridgeState& State() {
+    return gState;
+}
+
+void ResetState() {
+    gState = BridgeState();
+}
+
+void ClearTextBuffer() {
+    gState.gTextBuffer.clear();
+}
+
 void AttachHost(const HostTable& table) {
     gHost = table;
 }
 void DetachHost() {
     gHost.reset();
-}
-bool HostAttached() {
-    return gHost.has_value();
 }
 
 int16_t InitDDE() {

@@ -7,7 +7,6 @@
 // Everything here runs on the window thread; nothing is locked.
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -19,22 +18,28 @@ namespace quib::modQUIB {
 
 // --- Bridge state, filled by the callbacks ---------------------------------
 
-extern std::u16string gStatus;        // last status the library reported
-extern std::u16string gMessageText1;  // last MessageCallback, first text
-extern std::u16string gMessageText2;  // last MessageCallback, second text
-extern std::u16string gTextBuffer;    // last text buffer, trimmed
-extern int16_t gMessageNumber;        // last MessageCallback number
+// What the library's replies left behind. The callbacks write it; everything
+// else reads it through State().
+struct BridgeState {
+    std::u16string gStatus;        // last status the library reported
+    std::u16string gMessageText1;  // last MessageCallback, first text
+    std::u16string gMessageText2;  // last MessageCallback, second text
+    std::u16string gTextBuffer;    // last text buffer, trimmed
+    int16_t gMessageNumber = 0;    // last MessageCallback number
+    // Counts the deliveries of TextCallback, empty ones included, so that a
+    // waiting fetch can tell "the host sent an empty buffer" from "nothing
+    // yet".
+    uint32_t gTextDeliveries = 0;
+};
 
-// Counts the deliveries of TextCallback, empty ones included, so that a
-// waiting fetch can tell "the host sent an empty buffer" from "nothing yet".
-extern uint32_t gTextDeliveries;
+const BridgeState& State();
+// Forgets everything the callbacks stored, as at start.
+void ResetState();
+// Empties gTextBuffer before a fetch, so that the text that arrives is told
+// from the one before; its storage is kept for the next delivery.
+void ClearTextBuffer();
 
-// The status texts the library reports, from the interface header, and the
-// four the request loops react to.
-#define QUIB_STATUS_U16(text) u"" text,
-inline constexpr std::array<std::u16string_view, 19> kStatusTexts = {
-    VELLQUIB_STATUS_TEXTS(QUIB_STATUS_U16)};
-#undef QUIB_STATUS_U16
+// The four statuses the request loops react to, from the interface header.
 inline constexpr std::u16string_view kStatusRefused = u"" VELLQUIB_STATUS_REFUSED;
 inline constexpr std::u16string_view kStatusOk = u"" VELLQUIB_STATUS_OK;
 inline constexpr std::u16string_view kStatusBusy = u"" VELLQUIB_STATUS_BUSY;
@@ -62,7 +67,6 @@ void RethrowCallbackFailure();
 // Selects the table through which every call below reaches the library.
 void AttachHost(const HostTable& table);
 void DetachHost();
-bool HostAttached();
 
 // Direct calls, each with the executable name read afresh. InitDDE hands the
 // library the three callbacks above and returns its 16-bit result.

@@ -107,12 +107,12 @@ inline void CheckHostBuffer(const char* bytes, size_t size) {
     if (size > static_cast<size_t>(INT32_MAX)) {
         return;  // more than a callback can be given
     }
-    const uint32_t deliveries = quib::modQUIB::gTextDeliveries;
+    const uint32_t deliveries = quib::modQUIB::State().gTextDeliveries;
     quib::modQUIB::TextCallback(bytes, static_cast<int32_t>(size));
     quib::modQUIB::RethrowCallbackFailure();
-    Expect(quib::modQUIB::gTextDeliveries == deliveries + 1, "delivery not counted");
+    Expect(quib::modQUIB::State().gTextDeliveries == deliveries + 1, "delivery not counted");
 
-    const std::u16string text = quib::modQUIB::gTextBuffer;
+    const std::u16string text = quib::modQUIB::State().gTextBuffer;
     Expect(text.size() <= size, "decoding made more characters than bytes");
     Expect(!(text.size() >= 2 && text.ends_with(u"\r\n")), "trailing CR LF left");
 

@@ -4,15 +4,20 @@
 //   bare_window.exe:   the smallest Win32 program with a window, no control.
 //   bare_controls.exe: built with QUIB_BARE_CONTROLS, the same window with
 //                      the eighteen standard controls that QuibDemo's window
-//                      has (classes, styles, places at 96 dpi), version 6 of
-//                      the common controls and the face QuibDemo shows
-//                      under Wine with its fonts;
-//                      none of QuibDemo's own work (no host library, no font
-//                      choice, no texts to fill).
+//                      has (classes, styles, captions and places at 96 dpi,
+//                      read from QuibDemo's own layout), version 6 of the
+//                      common controls and the face QuibDemo shows under
+//                      Wine with its fonts; none of QuibDemo's own work (no
+//                      host library, no font choice, no lists to fill).
 #include <windows.h>
+
+#include "app/layout.h"
 #ifdef QUIB_BARE_CONTROLS
 #include <commctrl.h>
 
+#include <string>
+
+#include "app/control_ids.h"
 #include "platform/win32/handles.h"
 #endif
 
@@ -21,50 +26,7 @@ namespace {
 #ifdef QUIB_BARE_CONTROLS
 constexpr wchar_t kClass[] = L"QuibBench.BareControls";
 
-constexpr DWORD kChild = WS_CHILD | WS_CLIPSIBLINGS;
-constexpr DWORD kShown = kChild | WS_VISIBLE;
-constexpr DWORD kTab = kShown | WS_TABSTOP | WS_GROUP;
-constexpr DWORD kEdit = kTab | ES_LEFT | ES_AUTOHSCROLL;
-
-struct Control {
-    const wchar_t* windowClass;
-    DWORD style;
-    DWORD exStyle;
-    const wchar_t* caption;
-    int x, y, width, height;  // pixels at 96 dpi
-};
-
-// QuibDemo's window, control by control in the order it creates them.
-const Control kControls[] = {
-    {WC_BUTTONW, kShown | BS_GROUPBOX, 0, L"", 8, 4, 453, 85},
-    {WC_STATICW, kShown | SS_LEFT | SS_NOPREFIX, 0,
-     L"A label as long as the window's information text, which wraps over four or five lines "
-     L"of the frame that holds it in the window's font. It says what the "
-     L"program shows, what the host library does for a plug-in and what else the demo has in "
-     L"store, so that the label has as much to lay out as the program's own.",
-     16, 20, 437, 57},
-    {WC_BUTTONW, kTab | BS_PUSHBUTTON, 0, L"QUIB &Unregister", 100, 348, 85, 25},
-    {WC_BUTTONW, kTab | BS_PUSHBUTTON, 0, L"QUIB &Register", 8, 348, 85, 25},
-    {WC_BUTTONW, kTab | BS_PUSHBUTTON, 0, L"&Exit", 376, 348, 85, 25},
-    {WC_BUTTONW, kTab | BS_PUSHBUTTON, 0, L"&Get Vell Text", 284, 348, 85, 25},
-    {WC_BUTTONW, kTab | BS_PUSHBUTTON | WS_DISABLED, 0, L"&Communicate", 192, 348, 85, 25},
-    {WC_LISTBOXW, kTab | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, WS_EX_CLIENTEDGE, L"", 320,
-     188, 141, 144},
-    {WC_EDITW,
-     kTab | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN | WS_VSCROLL |
-         WS_HSCROLL,
-     WS_EX_CLIENTEDGE, L"", 8, 188, 305, 145},
-    {WC_BUTTONW, kShown | BS_GROUPBOX, 0, L"", 8, 96, 453, 81},
-    {WC_EDITW, kEdit, WS_EX_CLIENTEDGE, L"", 80, 144, 373, 20},
-    {WC_COMBOBOXW, kTab | CBS_DROPDOWNLIST | WS_VSCROLL, 0, L"", 360, 112, 93, 80},
-    {WC_EDITW, kEdit, WS_EX_CLIENTEDGE, L"", 80, 112, 205, 20},
-    {WC_STATICW, kShown | SS_LEFT, 0, L"&Mode", 300, 116, 57, 17},
-    {WC_STATICW, kShown | SS_LEFT, 0, L"&Text", 16, 144, 57, 17},
-    {WC_STATICW, kShown | SS_LEFT, 0, L"&Avatar", 16, 116, 57, 17},
-    {WC_STATICW, kChild | SS_LEFT | SS_NOPREFIX, 0, L"Avatars", 324, 100, 93, 17},
-    {WC_STATICW, kChild | SS_LEFT | SS_NOPREFIX, 0, L"Vell Textbuffer", 8, 100, 137, 17},
-};
-static_assert(sizeof kControls / sizeof kControls[0] == 18);
+constexpr int kDpi = 96;
 
 // The controls, in MS Sans Serif at 8 points: where QuibDemo's captions do
 // not fit in Wine's message font, app/message_font.cpp takes that face, and
@@ -75,16 +37,25 @@ bool CreateControls(HWND window, HINSTANCE instance, quib::platform::UniqueGdiOb
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     LOGFONTW face = metrics.lfMessageFont;
-    face.lfHeight = -MulDiv(8, 96, 72);
+    face.lfHeight = -MulDiv(8, kDpi, 72);
     lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
     font.Reset(CreateFontIndirectW(&face));
-    for (const Control& c : kControls) {
-        HWND control = CreateWindowExW(c.exStyle, c.windowClass, c.caption, c.style, c.x, c.y,
-                                       c.width, c.height, window, nullptr, instance, nullptr);
+    // The information text is there from the start: the label lays out as
+    // much text as QuibDemo's.
+    const std::u16string info = quib::app::InfoText();
+    for (const quib::app::ControlLayout& c : quib::app::kControls) {
+        const wchar_t* caption =
+            c.id == IDC_lblInfo ? reinterpret_cast<const wchar_t*>(info.c_str()) : c.caption;
+        const RECT r = quib::app::PixelRect(c, kDpi);
+        HWND control =
+            CreateWindowExW(c.exStyle, c.windowClass, caption, c.style, r.left, r.top,
+                            r.right - r.left, r.bottom - r.top, window,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
         if (!control) {
             return false;
         }
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+        quib::app::PlaceControl(control, c, kDpi);
     }
     return true;
 }
@@ -115,12 +86,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClass;
     RegisterClassExW(&wc);
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT r = {0, 0, 469, 380};
-    AdjustWindowRectEx(&r, style, FALSE, 0);
-    HWND w =
-        CreateWindowExW(0, kClass, L"Bare window", style, CW_USEDEFAULT, CW_USEDEFAULT,
-                        r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, nullptr);
+    // QuibDemo's frame and client size at 96 dpi.
+    const DWORD style = quib::app::kWindowStyle;
+    RECT r = {0, 0, quib::app::PixelsAt(quib::app::kClientWidth, 96),
+              quib::app::PixelsAt(quib::app::kClientHeight, 96)};
+    AdjustWindowRectEx(&r, style, FALSE, quib::app::kWindowExStyle);
+    HWND w = CreateWindowExW(quib::app::kWindowExStyle, kClass, L"Bare window", style,
+                             CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top,
+                             nullptr, nullptr, instance, nullptr);
     if (!w) {
         return 1;
     }

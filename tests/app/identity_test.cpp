@@ -10,8 +10,13 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "quib_version.h"
 
 namespace {
+
+// The version the build gave the program: major, minor, 0, build number.
+constexpr WORD kVersion[] = {QUIB_VERSION_NUMBERS};
+static_assert(sizeof kVersion / sizeof kVersion[0] == 4);
 
 // QuibDemo.exe stands beside the test program.
 std::wstring ProgramPath() {
@@ -74,10 +79,12 @@ TEST(ProgramIdentity, VersionInformation) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);  // 1.0
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000012u);  // .0.18
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000012u);
+    const DWORD high = MAKELONG(kVersion[1], kVersion[0]);
+    const DWORD low = MAKELONG(kVersion[3], kVersion[2]);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
     WORD* translation = nullptr;
@@ -91,7 +98,7 @@ TEST(ProgramIdentity, VersionInformation) {
         const wchar_t* field;
         const wchar_t* value;
     } strings[] = {
-        {L"FileVersion", L"1.00.0018"},          {L"ProductVersion", L"1.00.0018"},
+        {L"FileVersion", L"" QUIB_VERSION_TEXT}, {L"ProductVersion", L"" QUIB_VERSION_TEXT},
         {L"FileDescription", L"Vell QUIB Demo"}, {L"ProductName", L"Vell QUIB Demo"},
         {L"Comments", L"Vell QUIB Demo"},        {L"InternalName", L"QuibDemo"},
         {L"OriginalFilename", L"QuibDemo.exe"},
@@ -157,7 +164,13 @@ TEST(ProgramIdentity, OneIconOfTwo32x32ImagesIn16And256Colours) {
 TEST(ProgramIdentity, ManifestAsksForCommonControls6AndDpiAwareness) {
     ResourceFile exe;
     const std::string manifest = exe.Bytes(RT_MANIFEST, MAKEINTRESOURCEW(1));
-    EXPECT_NE(manifest.find("name=\"QuibDemo\" version=\"1.0.0.18\""), std::string::npos);
+    std::string version = std::to_string(kVersion[0]);
+    for (size_t i = 1; i < 4; ++i) {
+        version += '.';
+        version += std::to_string(kVersion[i]);
+    }
+    EXPECT_NE(manifest.find("name=\"QuibDemo\" version=\"" + version + "\""), std::string::npos)
+        << version;
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
     // Per monitor, version 2, with what older systems understand beside it,

@@ -25,6 +25,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using quib::frmDemo;
+using quib::frmDemoOptions;
 using quib::test::FakeHost;
 
 // --- Helpers -------------------------------------------------------------------
@@ -184,7 +186,7 @@ class TextWaitTest : public ::testing::Test {
             ++passes_;
             return PumpPlain();
         };
-        return quib::app::WaitForText(quib::modQUIB::gTextDeliveries, timeout, hooks);
+        return quib::app::WaitForText(quib::modQUIB::State().gTextDeliveries, timeout, hooks);
     }
     int passes_ = 0;
 };
@@ -451,7 +453,7 @@ TEST_F(FetchTest, TrimmingNulsAndNonAsciiNamesEndToEnd) {
         FetchNow(c.bytes);
         EXPECT_EQ(TextOf(W().txtVellText), c.shown);
         EXPECT_EQ(EntriesOf(W().lstAvatars), c.listed);
-        EXPECT_EQ(quib::modQUIB::gTextBuffer, c.buffer);
+        EXPECT_EQ(quib::modQUIB::State().gTextBuffer, c.buffer);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "app/layout.h"
 #include "platform/win32/handles.h"
 #include "tests/app/window_harness.h"
 
@@ -19,50 +20,6 @@ namespace quib::test {
 namespace {
 
 // --- Layout --------------------------------------------------------------------
-
-enum Frame { kWindow, kFraInfo, kFra1 };
-
-struct Expected {
-    int id;
-    const char* name;
-    const wchar_t* windowClass;
-    const wchar_t* caption;
-    Frame container;
-    int left, top, width, height;  // twips, from the container's corner
-    bool visible;
-    bool enabled;
-};
-
-// The window as designed. lblAvatars and lblVellText stand where fra1 covers
-// them; they are kept there, hidden.
-const Expected kLayout[] = {
-    {IDC_fraInfo, "fraInfo", L"Button", L"", kWindow, 120, 60, 6792, 1272, true, true},
-    {IDC_lblInfo, "lblInfo", L"Static", nullptr, kFraInfo, 120, 240, 6552, 852, true, true},
-    {IDC_cmdQuibUnregister, "cmdQuibUnregister", L"Button", L"QUIB &Unregister", kWindow, 1500,
-     5220, 1272, 372, true, true},
-    {IDC_cmdQuibRegister, "cmdQuibRegister", L"Button", L"QUIB &Register", kWindow, 120, 5220, 1272,
-     372, true, true},
-    {IDC_cmdExit, "cmdExit", L"Button", L"&Exit", kWindow, 5640, 5220, 1272, 372, true, true},
-    {IDC_cmdGetText, "cmdGetText", L"Button", L"&Get Vell Text", kWindow, 4260, 5220, 1272, 372,
-     true, true},
-    {IDC_cmdCommunicate, "cmdCommunicate", L"Button", L"&Communicate", kWindow, 2880, 5220, 1272,
-     372, true, false},
-    {IDC_lstAvatars, "lstAvatars", L"ListBox", nullptr, kWindow, 4800, 2820, 2112, 2160, true,
-     true},
-    {IDC_txtVellText, "txtVellText", L"Edit", L"", kWindow, 120, 2820, 4572, 2172, true, true},
-    {IDC_fra1, "fra1", L"Button", L"", kWindow, 120, 1440, 6792, 1212, true, true},
-    {IDC_txtText, "txtText", L"Edit", L"", kFra1, 1080, 720, 5592, 300, true, true},
-    {IDC_cboCommunicationMode, "cboCommunicationMode", L"ComboBox", nullptr, kFra1, 5280, 240, 1392,
-     288, true, true},
-    {IDC_txtAvatar, "txtAvatar", L"Edit", L"", kFra1, 1080, 240, 3072, 300, true, true},
-    {IDC_Mode, "Mode", L"Static", L"&Mode", kFra1, 4380, 300, 852, 252, true, true},
-    {IDC_lblText, "lblText", L"Static", L"&Text", kFra1, 120, 720, 852, 252, true, true},
-    {IDC_lblAvatar, "lblAvatar", L"Static", L"&Avatar", kFra1, 120, 300, 852, 252, true, true},
-    {IDC_lblAvatars, "lblAvatars", L"Static", L"Avatars", kWindow, 4860, 1500, 1392, 252, false,
-     true},
-    {IDC_lblVellText, "lblVellText", L"Static", L"Vell Textbuffer", kWindow, 120, 1500, 2052, 252,
-     false, true},
-};
 
 std::wstring ClassOf(HWND h) {
     wchar_t name[64] = {};
@@ -159,7 +116,7 @@ void ChangeDpi(WindowHarness& h, int from, int to) {
     const HFONT font = reinterpret_cast<HFONT>(SendMessageW(f.txtText, WM_GETFONT, 0, 0));
     EXPECT_NE(font, oldFont);
     EXPECT_EQ(GetObjectType(oldFont), 0u) << "the old font was not freed";
-    for (const Expected& e : kLayout) {
+    for (const app::ControlLayout& e : app::kControls) {
         EXPECT_EQ(SendMessageW(GetDlgItem(w, e.id), WM_GETFONT, 0, 0),
                   reinterpret_cast<LRESULT>(font))
             << e.name;
@@ -184,46 +141,47 @@ void CheckLayoutAt(int dpi, int startDpi = 0) {
 
     RECT client;
     GetClientRect(w, &client);
-    EXPECT_EQ(client.right, px(7032));
-    EXPECT_EQ(client.bottom, px(5700));
+    EXPECT_EQ(client.right, px(app::kClientWidth));
+    EXPECT_EQ(client.bottom, px(app::kClientHeight));
 
-    const POINT origin[] = {{0, 0}, {120, 60}, {120, 1440}};
-    for (const Expected& e : kLayout) {
+    for (const app::ControlLayout& e : app::kControls) {
         SCOPED_TRACE(e.name);
         const HWND c = GetDlgItem(w, e.id);
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(ClassOf(c), e.windowClass);
-        if (e.caption && !startDpi) {  // the texts typed before the change stay
+        // The texts typed before a change stay; the lists show no caption.
+        const bool list = e.id == IDC_lstAvatars || e.id == IDC_cboCommunicationMode;
+        if (!startDpi && !list) {
             EXPECT_EQ(WindowHarness::Text(c),
-                      std::u16string(reinterpret_cast<const char16_t*>(e.caption)));
+                      e.id == IDC_lblInfo
+                          ? app::InfoText()
+                          : std::u16string(reinterpret_cast<const char16_t*>(e.caption)));
         }
-        EXPECT_EQ(IsWindowVisible(c) != FALSE, e.visible);
-        EXPECT_EQ(IsWindowEnabled(c) != FALSE, e.enabled);
+        EXPECT_EQ(IsWindowVisible(c) != FALSE, (e.style & WS_VISIBLE) != 0);
+        EXPECT_EQ(IsWindowEnabled(c) != FALSE, (e.style & WS_DISABLED) == 0);
 
-        const int left = origin[e.container].x + e.left;
-        const int top = origin[e.container].y + e.top;
+        const RECT t = app::TwipsRect(e);
         const RECT r = ClientRectOf(c, w);
-        EXPECT_EQ(r.left, px(left));
-        EXPECT_EQ(r.top, px(top));
-        EXPECT_EQ(r.right, px(left + e.width));
+        EXPECT_EQ(r.left, px(t.left));
+        EXPECT_EQ(r.top, px(t.top));
+        EXPECT_EQ(r.right, px(t.right));
         if (e.id == IDC_cboCommunicationMode) {
             // A drop-down list's closed height is its font's, as in every
             // program: at least the laid-out one, rounded by the font.
             EXPECT_NEAR(r.bottom - r.top, px(e.height), px(60));
         } else {
-            EXPECT_EQ(r.bottom, px(top + e.height));
+            EXPECT_EQ(r.bottom, px(t.bottom));
         }
         // Back in twips, within what a pixel's rounding allows.
-        EXPECT_NEAR(MulDiv(r.left, 1440, dpi), left, slack);
+        EXPECT_NEAR(MulDiv(r.left, 1440, dpi), t.left, slack);
         EXPECT_NEAR(MulDiv(r.right - r.left, 1440, dpi), e.width, 2 * slack);
         if (e.id != IDC_cboCommunicationMode) {
             EXPECT_NEAR(MulDiv(r.bottom - r.top, 1440, dpi), e.height, 2 * slack);
         }
 
         // The children of a frame lie inside it.
-        if (e.container != kWindow) {
-            const RECT f =
-                ClientRectOf(GetDlgItem(w, e.container == kFraInfo ? IDC_fraInfo : IDC_fra1), w);
+        if (e.container != 0) {
+            const RECT f = ClientRectOf(GetDlgItem(w, e.container), w);
             EXPECT_TRUE(r.left >= f.left && r.top >= f.top && r.right <= f.right &&
                         r.bottom <= f.bottom);
         }
@@ -290,7 +248,7 @@ TEST(WindowLayout, KindsFrameCaptionFontAndIcon) {
                 lstrcmpiW(lf.lfFaceName, L"MS Sans Serif") == 0)
         << lf.lfFaceName;
     EXPECT_LE(std::abs(lf.lfHeight), std::abs(metrics.lfMessageFont.lfHeight));
-    for (const Expected& e : kLayout) {
+    for (const app::ControlLayout& e : app::kControls) {
         EXPECT_EQ(SendMessageW(GetDlgItem(w, e.id), WM_GETFONT, 0, 0),
                   reinterpret_cast<LRESULT>(font))
             << e.name;

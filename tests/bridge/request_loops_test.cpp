@@ -83,7 +83,7 @@ TEST_F(RequestLoops, StatusLeftFromBeforeJudgesASilentCall) {
     const RequestOutcome r = Communicate(0, u"", u"b");
     EXPECT_EQ(Trace(), "C");
     EXPECT_EQ(r.lastStatus, u"-1");
-    EXPECT_EQ(gStatus, u"-1");  // never cleared by the loops
+    EXPECT_EQ(State().gStatus, u"-1");  // never cleared by the loops
 }
 
 TEST_F(RequestLoops, RegisterOnTenUsesTheExecutableName) {
@@ -185,10 +185,10 @@ TEST_F(RequestLoops, SlowHostIsGivenUpByTime) {
 
 TEST_F(RequestLoops, TextDeliveredDuringTheRequestSurvives) {
     Script({"0"});
-    gTextBuffer.clear();
+    ClearTextBuffer();
     fake().onGetAllText = [] { FakeHost::Get().DeliverText(FakeHost::Framed("Bob: hi")); };
     (void)GetAllText();
-    EXPECT_EQ(gTextBuffer, u"Bob: hi");
+    EXPECT_EQ(State().gTextBuffer, u"Bob: hi");
 }
 
 TEST_F(RequestLoops, CallsWithoutAHostAreAClearError) {

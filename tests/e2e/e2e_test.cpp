@@ -12,6 +12,8 @@
 #include "app/control_ids.h"
 #include "platform/win32/handles.h"
 #include "tests/e2e/demo_driver.h"
+#include "tests/text/vector_sink.h"
+#include "text/avatar_list.h"
 
 namespace quib::e2e {
 namespace {
@@ -132,43 +134,14 @@ size_t After(const std::wstring& text, const std::wstring& part, size_t from) {
     return from == std::wstring::npos ? from : text.find(part, from);
 }
 
-// The speakers of a fetched text in order of first appearance, read the way
-// the avatar list is described: name before the first ": ", after an
-// "ESP to " / "ESP from " prefix, without "<system>", case-insensitively
-// distinct, up to the first empty line.
+// The speakers of a fetched text as the program's own scan lists them.
 std::vector<std::wstring> SpeakersOf(const std::wstring& text) {
+    quib::text::LineTokenizer tokenizer;
+    quib::text::test::VectorSink list;
+    quib::text::FillAvatarList(tokenizer, list, std::u16string(text.begin(), text.end()));
     std::vector<std::wstring> out;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        const size_t end = text.find(L"\r\n", pos);
-        std::wstring line =
-            text.substr(pos, end == std::wstring::npos ? std::wstring::npos : end - pos);
-        if (line.empty()) {
-            break;
-        }
-        if (line.rfind(L"ESP to", 0) == 0) {
-            line = line.size() > 7 ? line.substr(7) : L"";
-        } else if (line.rfind(L"ESP from", 0) == 0) {
-            line = line.size() > 9 ? line.substr(9) : L"";
-        }
-        const size_t colon = line.find(L": ");
-        if (colon != std::wstring::npos && line.substr(0, colon) != L"<system>") {
-            std::wstring name = line.substr(0, colon);
-            std::wstring key = name;
-            CharLowerW(key.data());
-            bool seen = false;
-            for (std::wstring o : out) {
-                CharLowerW(o.data());
-                seen = seen || o == key;
-            }
-            if (!seen) {
-                out.push_back(name);
-            }
-        }
-        if (end == std::wstring::npos) {
-            break;
-        }
-        pos = end + 2;
+    for (const std::u16string& name : list.entries) {
+        out.emplace_back(name.begin(), name.end());
     }
     return out;
 }

@@ -72,12 +72,7 @@ FakeHost& FakeHost::Get() {
 
 void FakeHost::Reset() {
     *this = FakeHost();
-    quib::modQUIB::gStatus.clear();
-    quib::modQUIB::gMessageText1.clear();
-    quib::modQUIB::gMessageText2.clear();
-    quib::modQUIB::gTextBuffer.clear();
-    quib::modQUIB::gMessageNumber = 0;
-    quib::modQUIB::gTextDeliveries = 0;
+    quib::modQUIB::ResetState();
 }
 
 quib::modQUIB::HostTable FakeHost::Table() const {

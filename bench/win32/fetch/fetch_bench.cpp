@@ -25,6 +25,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using quib::frmDemo;
+using quib::frmDemoOptions;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();

@@ -31,7 +31,7 @@ TEST(HostLoader, FillsTheTableFromAGoodLibrary) {
 
     AttachHost(t);
     EXPECT_EQ(InitDDE(), 42);  // stdcall through the table works
-    EXPECT_EQ(gStatus, u"loaded");
+    EXPECT_EQ(State().gStatus, u"loaded");
     DetachHost();
 }
 

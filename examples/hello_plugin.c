@@ -143,9 +143,13 @@ int main(void) {
             while (end >= 2 && gText[end - 2] == '\r' && gText[end - 1] == '\n')
                 end -= 2;
             printf("text:\n");
-            for (int32_t i = 0; i < end; ++i)
-                if (gText[i] != '\r')
-                    putchar(gText[i]);
+            for (int32_t i = 0; i < end; ++i) { /* the lines without their CR, a run at a time */
+                int32_t run = i;
+                while (run < end && gText[run] != '\r')
+                    ++run;
+                fwrite(gText + i, 1, (size_t)(run - i), stdout);
+                i = run;
+            }
             printf("\n");
         }
     }

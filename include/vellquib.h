@@ -38,6 +38,10 @@
  *   So the owning thread must run a message loop while it waits for a text
  *   delivery; a thread that only sleeps never receives one. No callback ever
  *   comes on another thread, and the library takes no lock a plug-in sees.
+ *   A callback that comes inside a call must not call into the library
+ *   (IsVellThere aside): store what the callback brings and act on it after
+ *   the call returns. A callback dispatched from the message loop may call
+ *   every export but InitDDE.
  *   Stand-in: a call from another thread returns -1 (IsVellThere 0), reports
  *   no status and changes nothing; InitDDE from another thread returns 2
  *   while a link is open, because there is one link per process.
@@ -105,6 +109,50 @@
  *   a plug-in must not assume a bound.
  *   Stand-in: an ESP avatar of at most 32 bytes, a message cut to 1000 bytes,
  *   a buffer of the newest 200 lines.
+ *
+ * RULE CHECKS
+ *   Stand-in: with VELLQUIB_CHECK=1 it reports each rule above that a host
+ *   library can observe when a plug-in breaks it, by id, with the call and
+ *   the rule's sentence, on standard error and in its call log; =fatal also
+ *   ends the process with exit code 86 (vellquib/README.md, "Check your
+ *   plug-in"). The ids, by section:
+ *   LOADING
+ *     VQ-UNLOAD-BEFORE-KILL         the process ends while the link is open
+ *   THREADS AND MESSAGES
+ *     VQ-THREAD-CALLER              a call from a thread that does not own the link
+ *     VQ-CALL-IN-CALLBACK           a call (IsVellThere aside) from inside a
+ *                                   callback that came inside a call
+ *     VQ-NO-MESSAGE-LOOP            a text delivery due for 2 s and not dispatched
+ *   STRINGS AND ENCODING
+ *     VQ-NULL-ARGUMENT              a null pointer for a string or buffer
+ *     VQ-BUFFER-NOT-WRITABLE        a QuibCommunicate buffer in read-only memory
+ *     VQ-REPEAT-NOT-AS-LEFT         a repetition cut at a NUL the library wrote,
+ *                                   or without a NUL after the bytes it left
+ *     VQ-BUFFER-WRITTEN-AFTER-CALL  a repetition with the plug-in's own bytes
+ *                                   written back over those the library left
+ *   STATUSES
+ *     VQ-RETRY-AFTER-REFUSED        the same request again after "-1"
+ *     VQ-REPEAT-WITHOUT-REGISTER    the same request after "10" without QuibRegister
+ *     VQ-RETRY-UNBOUNDED            (Advice, a warning) the same request 1000
+ *                                   times in a row
+ *     VQ-RETRY-WITHOUT-STATUS       (Advice, a warning) the same request after
+ *                                   one that returned without a status
+ *   InitDDE
+ *     VQ-CALL-BEFORE-INIT           another export before InitDDE, or after an
+ *                                   InitDDE that opened no link (KillDDE aside)
+ *     VQ-INIT-TWICE                 InitDDE while the link is open
+ *     VQ-INIT-AFTER-KILL            (Advice, a warning) InitDDE after KillDDE in
+ *                                   the same load of the library
+ *     VQ-NAME-CHANGED               a plug-in name other than InitDDE's
+ *   KillDDE
+ *     VQ-CALL-AFTER-KILL            a call after KillDDE (InitDDE aside)
+ *   The other rules are kept or broken inside the plug-in, where a library
+ *   sees nothing: loading by full path, the names and the convention of the
+ *   lookup, converting to CP_ACP, copying callback strings, comparing
+ *   statuses byte by byte, reading negative lengths as 0 and assuming no
+ *   bound on lengths (the stand-in's hostile profiles put a plug-in to these
+ *   tests), and unloading from inside a callback (the library's code is gone
+ *   before it could report).
  */
 #ifndef VELLQUIB_H
 #define VELLQUIB_H

@@ -13,6 +13,7 @@
 
 #include "answerer.h"
 #include "call_log.h"
+#include "checker.h"
 #include "plugin_link.h"
 #include "process_log.h"
 #include "script.h"
@@ -22,6 +23,8 @@ namespace {
 
 using quib::standin::Answerer;
 using quib::standin::PluginLink;
+using Check = quib::standin::check::CallScope;
+using quib::standin::check::Api;
 
 // InitDDE's results besides 0 and the configured ones.
 constexpr int16_t kAlreadyOpen = 2;
@@ -133,6 +136,9 @@ int32_t Registration(quib::standin::Export what, const char* plugin) {
     return MinusOneOnFailure([&]() -> int32_t {
         quib::standin::LogCall(quib::standin::Invocation(quib::standin::ExportName(what),
                                                          {quib::standin::QuotedArgument(plugin)}));
+        const Check check(
+            what == quib::standin::Export::QuibRegister ? Api::QuibRegister : Api::QuibUnregister,
+            {.plugin = plugin});
         Answerer* a = OwnAnswerer();
         if (!a || !Usable(plugin)) {
             return -1;
@@ -156,6 +162,10 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                         CallbackArgument(reinterpret_cast<const void*>(onStatus), "onStatus"),
                         CallbackArgument(reinterpret_cast<const void*>(onMessage), "onMessage"),
                         CallbackArgument(reinterpret_cast<const void*>(onText), "onText")}));
+        const Check check(Api::InitDDE, {.plugin = plugin,
+                                         .onStatus = reinterpret_cast<const void*>(onStatus),
+                                         .onMessage = reinterpret_cast<const void*>(onMessage),
+                                         .onText = reinterpret_cast<const void*>(onText)});
         return Open(plugin, onStatus, onMessage, onText);
     }));
 }
@@ -163,6 +173,7 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
 int32_t VELLQUIB_CALL KillDDE(void) {
     return MinusOneOnFailure([]() -> int32_t {
         quib::standin::LogCall("KillDDE()");
+        const Check check(Api::KillDDE, {});
         if (!OwnAnswerer()) {
             return -1;
         }
@@ -186,6 +197,8 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
             "QuibCommunicate",
             {quib::standin::QuotedArgument(plugin), std::to_string(mode),
              quib::standin::QuotedArgument(avatar), quib::standin::QuotedArgument(message)}));
+        const Check check(Api::QuibCommunicate,
+                          {.plugin = plugin, .mode = mode, .avatar = avatar, .message = message});
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
@@ -205,6 +218,7 @@ int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
     return MinusOneOnFailure([&]() -> int32_t {
         quib::standin::LogCall(
             quib::standin::Invocation("QuibGetAllText", {quib::standin::QuotedArgument(plugin)}));
+        const Check check(Api::QuibGetAllText, {.plugin = plugin});
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
@@ -218,6 +232,7 @@ int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
 int32_t VELLQUIB_CALL IsVellThere(void) {
     return MinusOneOnFailure([]() -> int32_t {
         quib::standin::LogCall("IsVellThere()");
+        const Check check(Api::IsVellThere, {});
         return OwnAnswerer() ? 1 : 0;
     });
 }
@@ -227,6 +242,7 @@ int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
         quib::standin::LogCall(quib::standin::Invocation(
             "QuibSend",
             {quib::standin::QuotedArgument(plugin), quib::standin::QuotedArgument(command)}));
+        const Check check(Api::QuibSend, {.plugin = plugin, .command = command});
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;

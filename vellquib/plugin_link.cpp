@@ -1,10 +1,12 @@
 #include "plugin_link.h"
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "call_log.h"
+#include "checker.h"
 #include "process_log.h"
 #include "script.h"
 
@@ -31,6 +33,38 @@ HMODULE ThisLibrary(DWORD flags) {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags,
                        reinterpret_cast<LPCWSTR>(&gOwner), &module);
     return module;
+}
+
+// VELLQUIB_HOSTILE: what the link adds to every callback of its kind.
+PluginLink::Hostile HostileFromEnvironment() {
+    const std::optional<std::string> value = EnvironmentValue("VELLQUIB_HOSTILE");
+    if (value == "null") {
+        return PluginLink::Hostile::Null;
+    }
+    if (value == "negative") {
+        return PluginLink::Hostile::Negative;
+    }
+    if (value == "huge") {
+        return PluginLink::Hostile::Huge;
+    }
+    if (value == "stuck") {
+        return PluginLink::Hostile::Stuck;
+    }
+    return PluginLink::Hostile::None;
+}
+
+// A text delivery grown to 16 MiB by lines of an avatar's before it, the
+// frame kept.
+std::string HugeText(std::string_view buffer) {
+    constexpr size_t kHuge = size_t{16} << 20;
+    const std::string line = "Quill: " + std::string(1015, 'q') + "\r\n";  // 1 KiB
+    std::string out;
+    out.reserve(kHuge + buffer.size());
+    while (out.size() + line.size() <= kHuge) {
+        out += line;
+    }
+    out.append(buffer);
+    return out;
 }
 
 }  // namespace
@@ -73,6 +107,8 @@ bool PluginLink::Open(QuibStatusCallback onStatus, QuibMessageCallback onMessage
     onStatus_ = onStatus;
     onMessage_ = onMessage;
     onText_ = onText;
+    hostile_ = HostileFromEnvironment();
+    openedAt_ = GetTickCount();
     library_ = ThisLibrary(0);
     gOpen = this;
     return true;
@@ -98,11 +134,17 @@ PluginLink::~PluginLink() {
     }
 }
 
+bool PluginLink::Stuck() const {
+    constexpr DWORD kStuckMs = 3000;
+    return hostile_ == Hostile::Stuck && GetTickCount() - openedAt_ < kStuckMs;
+}
+
 bool PluginLink::StillOpen(unsigned generation) {
     return gOpen != nullptr && gGeneration == generation;
 }
 
 bool PluginLink::Status(std::string_view status) {
+    check::StatusSeen(status);
     if (!onStatus_) {
         return true;
     }
@@ -110,7 +152,8 @@ bool PluginLink::Status(std::string_view status) {
         LogCallback(Invocation("StatusCallback", {Quoted(status)}));
     }
     const unsigned generation = generation_;
-    onStatus_(status.data(), static_cast<int32_t>(status.size()));
+    const check::CallbackScope checked("StatusCallback");
+    onStatus_(Bytes(status), static_cast<int32_t>(status.size()));
     return StillOpen(generation);
 }
 
@@ -123,8 +166,25 @@ bool PluginLink::Message(std::string_view speaker, int16_t number, std::string_v
             Invocation("MessageCallback", {Quoted(speaker), std::to_string(number), Quoted(said)}));
     }
     const unsigned generation = generation_;
-    onMessage_(speaker.data(), static_cast<int32_t>(speaker.size()), number, said.data(),
-               static_cast<int32_t>(said.size()));
+    {
+        const check::CallbackScope checked("MessageCallback");
+        onMessage_(Bytes(speaker), static_cast<int32_t>(speaker.size()), number, Bytes(said),
+                   static_cast<int32_t>(said.size()));
+    }
+    if (!StillOpen(generation) || (hostile_ != Hostile::Null && hostile_ != Hostile::Negative)) {
+        return StillOpen(generation);
+    }
+    // The hostile profiles add a line whose strings are empty as null
+    // pointers, or whose lengths are negative.
+    const bool negative = hostile_ == Hostile::Negative;
+    if (LogIsOpen()) {
+        LogCallback(
+            Invocation("MessageCallback", {negative ? "length -1" : "null", std::to_string(number),
+                                           negative ? "length -7" : "null"}));
+    }
+    const check::CallbackScope checked("MessageCallback");
+    onMessage_(negative ? "x" : nullptr, negative ? -1 : 0, number, negative ? "said" : nullptr,
+               negative ? -7 : 0);
     return StillOpen(generation);
 }
 
@@ -132,11 +192,17 @@ bool PluginLink::Text(std::string_view buffer) {
     if (!onText_) {
         return true;
     }
+    std::string huge;
+    if (hostile_ == Hostile::Huge) {
+        huge = HugeText(buffer);
+        buffer = huge;
+    }
     if (LogIsOpen()) {
         LogCallback(Invocation("TextCallback", {Quoted(buffer), std::to_string(buffer.size())}));
     }
     const unsigned generation = generation_;
-    onText_(buffer.data(), static_cast<int32_t>(buffer.size()));
+    const check::CallbackScope checked("TextCallback");
+    onText_(Bytes(buffer), static_cast<int32_t>(buffer.size()));
     return StillOpen(generation);
 }
 
@@ -146,8 +212,11 @@ UINT_PTR PluginLink::Add(std::function<void()> work, bool repeats) {
     return id;
 }
 
-void PluginLink::Schedule(int delayMs, std::function<void()> work) {
+void PluginLink::Schedule(int delayMs, std::function<void()> work, bool textDelivery) {
     const UINT_PTR id = Add(std::move(work), false);
+    if (textDelivery) {
+        check::DeliveryScheduled(id, delayMs);
+    }
     const bool queued = delayMs <= 0 ? PostMessageW(window_, kRunMessage, id, 0) != 0
                                      : SetTimer(window_, id, static_cast<UINT>(delayMs), nullptr);
     if (!queued) {
@@ -175,6 +244,7 @@ void PluginLink::RunDue(UINT_PTR id) {
         KillTimer(window_, id);
         work = std::move(it->second.work);
         scheduled_.erase(it);
+        check::WorkRan(id);
     }
     work();
 }

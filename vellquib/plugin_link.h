@@ -62,8 +62,18 @@ class PluginLink {
     // Runs work on the owning thread while the plug-in dispatches messages:
     // once, delayMs from now (0: at the next dispatch), or every periodMs.
     // Work still waiting when the link closes never runs.
-    void Schedule(int delayMs, std::function<void()> work);
+    // textDelivery: the work delivers text that the plug-in waits for (the
+    // checker watches that the plug-in dispatches messages meanwhile).
+    void Schedule(int delayMs, std::function<void()> work, bool textDelivery = false);
     void Every(int periodMs, std::function<void()> work);
+
+    // VELLQUIB_HOSTILE, read when the link opens: null adds to every message a
+    // line whose empty strings come as null pointers, negative one whose
+    // lengths are negative, huge grows every text delivery to 16 MiB, stuck
+    // has every request answered "6" for the first 3 s of the link.
+    enum class Hostile { None, Null, Negative, Huge, Stuck };
+    // Whether a request is to be answered "6" now (stuck).
+    bool Stuck() const;
 
   private:
     struct Scheduled {
@@ -76,6 +86,11 @@ class PluginLink {
     void RunDue(UINT_PTR id);
     UINT_PTR Add(std::function<void()> work, bool repeats);
     static bool StillOpen(unsigned generation);
+    // A callback string's bytes; an empty one as a null pointer when the
+    // hostile profile says so.
+    const char* Bytes(std::string_view s) const {
+        return hostile_ == Hostile::Null && s.empty() ? nullptr : s.data();
+    }
 
     unsigned generation_ = 0;
     HWND window_ = nullptr;
@@ -83,6 +98,8 @@ class PluginLink {
     QuibStatusCallback onStatus_ = nullptr;
     QuibMessageCallback onMessage_ = nullptr;
     QuibTextCallback onText_ = nullptr;
+    Hostile hostile_ = Hostile::None;
+    DWORD openedAt_ = 0;  // GetTickCount when the link opened
     std::map<UINT_PTR, Scheduled> scheduled_;
     UINT_PTR nextId_ = 1;
 };

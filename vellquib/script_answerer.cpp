@@ -54,7 +54,8 @@ bool ScriptAnswerer::RunEvents(const ScriptAnswer& answer, const Call* call) {
         }
         const int delayMs = ev.when == When::After ? ev.delayMs : 0;
         if (ev.kind == Kind::Text) {
-            link_.Schedule(delayMs, [this, ev] { link_.Text(ev.bytes); });
+            link_.Schedule(
+                delayMs, [this, ev] { link_.Text(ev.bytes); }, true);
         } else {
             link_.Schedule(delayMs, [this, ev] { link_.Message(ev.bytes, ev.number, ev.said); });
         }
@@ -64,6 +65,9 @@ bool ScriptAnswerer::RunEvents(const ScriptAnswer& answer, const Call* call) {
 
 // Answers a call from the script: its events, then its status (if any).
 int32_t ScriptAnswerer::Answer(const Call& call) {
+    if (IsRequest(call.what) && link_.Stuck()) {
+        return Report(kStatusBusy);
+    }
     const ScriptAnswer* answer = script_.Next(call.what);
     if (!answer) {
         if (!IsRequest(call.what)) {

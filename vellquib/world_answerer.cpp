@@ -37,6 +37,9 @@ bool WorldAnswerer::FlushNotices() {
 }
 
 int32_t WorldAnswerer::Answer(const Call& call) {
+    if (IsRequest(call.what) && link_.Stuck()) {
+        return Report(kStatusBusy);
+    }
     switch (call.what) {
         case Export::QuibRegister:
         case Export::QuibUnregister: {
@@ -76,8 +79,9 @@ int32_t WorldAnswerer::GetAllText(const Call& call) {
     if (status == kStatusOk) {
         // The buffer as it stands now, notices of this request included;
         // it arrives later, from the link's window.
-        link_.Schedule(world_.Settings().deliveryDelayMs,
-                       [this, framed = world_.FramedBuffer()] { link_.Text(framed); });
+        link_.Schedule(
+            world_.Settings().deliveryDelayMs,
+            [this, framed = world_.FramedBuffer()] { link_.Text(framed); }, true);
     }
     return Report(status);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <map>
 #include <string>
@@ -529,6 +530,78 @@ TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
     EXPECT_NE(log.find("! cannot load the host library "), std::string::npos) << log;
     EXPECT_NE(log.find("vellquib.host.dll: system error 126"), std::string::npos) << log;
     EXPECT_NE(log.find("; InitDDE returns 5\n"), std::string::npos) << log;
+}
+
+// A whole session with the stand-in's rule checker on: QuibDemo breaks only
+// the rules the interface header documents under "QuibDemo" (a request
+// without a status is repeated after a stale busy status), and nothing else.
+TEST(EndToEnd, WithChecksOnASessionBreaksOnlyTheDocumentedRules) {
+    ScriptedHost host(L"checked_session",
+                      "QuibCommunicate 10\n"
+                      "QuibCommunicate 6\n"
+                      "QuibCommunicate -\n"
+                      "QuibCommunicate 0\n"
+                      "  message now \"Visitor\" 1 \"Anyone there?\"\n"
+                      "QuibGetAllText 0\n"
+                      "  text after 200 \"Edda: Anyone here?\" \"Visitor: Anyone there?\"\n"
+                      "QuibCommunicate 0\n"
+                      "  message now \"Edda\" 4 \"Over here.\"\n");
+    auto env = host.Environment();
+    env[L"VELLQUIB_CHECK"] = L"1";
+    DemoDriver demo(env);
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    demo.Type(IDC_txtText, L"Anyone there?");
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be enabled"));
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdGetText);
+    const std::vector<std::wstring> speakers = {L"Edda", L"Visitor"};
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ListItems(IDC_lstAvatars) == speakers; }, kWaitMs,
+                             L"the speakers in lstAvatars"))
+        << ToUtf8(demo.Failure());
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.ClickListItem(IDC_lstAvatars, 0);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Text(IDC_txtAvatar) == L"Edda"; }, kWaitMs,
+                             L"the picked avatar in txtAvatar"));
+    demo.Clear(IDC_txtText);
+    demo.Type(IDC_txtText, L"Over here.");
+    ASSERT_TRUE(demo.WaitFor(
+        [&] {
+            return demo.ComboSelection(IDC_cboCommunicationMode) == 2 &&
+                   demo.Enabled(IDC_cmdCommunicate);
+        },
+        kWaitMs, L"\"&Communicate\" to be enabled for the ESP"));
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+
+    const std::vector<std::string> calls = host.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(),
+                        "> QuibCommunicate(\"QuibDemo\", 2, \"Edda\", \"Over here.\")"),
+              calls.end());
+    // The ids the checker named in the log.
+    const std::string log = FileText(DemoDriver::OwnFolder() + L"checked_session.log");
+    std::vector<std::string> ids;
+    for (size_t at = log.find("VQ-"); at != std::string::npos; at = log.find("VQ-", at + 1)) {
+        size_t end = at + 3;
+        while (end < log.size() &&
+               (std::isupper(static_cast<unsigned char>(log[end])) || log[end] == '-')) {
+            ++end;
+        }
+        const std::string id = log.substr(at, end - at);
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) {
+            ids.push_back(id);
+        }
+    }
+    EXPECT_EQ(ids, std::vector<std::string>{"VQ-RETRY-WITHOUT-STATUS"}) << log;
+    EXPECT_NE(log.find("warning VQ-RETRY-WITHOUT-STATUS: QuibCommunicate(\"QuibDemo\", 0, \"\", "
+                       "\"Anyone there?\") repeats the request that returned without a status"),
+              std::string::npos)
+        << log;
 }
 
 // Run by ctest under code page 1251 (Wine with a Russian locale), and there

@@ -12,6 +12,8 @@
  *   Stand-in:  what the stand-in library shipped with QuibDemo does beyond
  *              the guarantees.
  *   Tracer:    what the tracing library (tracer/) adds in front of a host.
+ *   Joined:    what the stand-in does when it has joined vellhost.exe, the
+ *              simulated host client that several plug-ins share (JOINED).
  * vellquib/README.md shows the life of a link step by step.
  *
  * LOADING
@@ -102,6 +104,26 @@
  *   Tracer (tracer/README.md): InitDDE returns 5 when the host library
  *   behind it cannot be loaded or lacks one of the six operations; the
  *   other exports then return -1 (IsVellThere 0) and do nothing.
+ *
+ * JOINED
+ *   Joined: InitDDE joins a vellhost.exe that runs in the same Windows
+ *   session, unless VELLQUIB_HOST is "none" or a script is given; when none
+ *   runs it opens its own world as before, or with VELLQUIB_HOST=required it
+ *   returns 6 and opens no link. Every plug-in joined has a user of its own
+ *   (VELLQUIB_USER, made unique with " 2", " 3" ...), its own registrations
+ *   and its own view of the one world: speech and thoughts reach every other
+ *   plug-in joined (MessageCallback from the loop, and its fetched buffer),
+ *   an ESP to another plug-in's user reaches that user alone as "ESP from
+ *   Name: ...", the notices of a plug-in's own requests stay with it.
+ *   Registration belongs to the joined link: two plug-ins that register the
+ *   same name are registered each on its own, and one unregistering leaves
+ *   the other registered. Callbacks keep to THREADS above: a request's
+ *   status and its own lines inside the call, everything else from the loop.
+ *   Every call waits at most 2 s for the host. A host that is gone or does
+ *   not answer within that time: the request reports no status and returns
+ *   -1, as does every later call on that link (QuibRegister and
+ *   QuibUnregister -1 too); KillDDE then closes the link, and InitDDE joins
+ *   a new vellhost.exe or opens its own world.
  *
  * LIMITS
  *   mode and the MessageCallback number are 16-bit signed. Lengths are
@@ -240,7 +262,8 @@ typedef void(VELLQUIB_CALL* QuibTextCallback)(const char* buffer, int32_t length
  * could not be made, 4 the script (VELLQUIB_SCRIPT) cannot be used, or the
  * value of VELLQUIB_INIT_RESULT, or the script's. Reports no status. After
  * KillDDE it opens a link again, with a fresh world (a script goes on where
- * it stood), which its tests use; a plug-in should not rely on that. */
+ * it stood), which its tests use; a plug-in should not rely on that.
+ * Joined: 6 VELLQUIB_HOST=required and no vellhost.exe takes the plug-in. */
 typedef int16_t(VELLQUIB_CALL* InitDDEProc)(const char* pluginName, QuibStatusCallback onStatus,
                                             QuibMessageCallback onMessage, QuibTextCallback onText);
 

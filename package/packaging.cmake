@@ -7,7 +7,7 @@
 # that test and run that build: a 64-bit program cannot load the host
 # client's own vellquib.dll, which is a 32-bit library, so its name and its
 # README say that it runs with the stand-in (or a 64-bit host library) only.
-install(TARGETS QuibDemo vellquib RUNTIME DESTINATION .)
+install(TARGETS QuibDemo vellquib vellhost RUNTIME DESTINATION .)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(QUIB_PACKAGE_SUFFIX win64-standin)
     set(QUIB_PACKAGE_BUILD_NOTE [[

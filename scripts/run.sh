@@ -3,14 +3,22 @@
 # host library vellquib.dll beside it. Where 32-bit code runs only emulated,
 # it builds and runs the same sources for 64-bit Windows instead.
 #
-#   scripts/run.sh [screenshot.png]
+#   scripts/run.sh [--alone] [screenshot.png]
 #
-# With a display ($DISPLAY set) the window opens there and the command ends
-# when the program does. Without one the program runs on a private Xvfb
-# server: a PNG screenshot of the window is saved (build/screenshot.png by
-# default, or the path given, taken from the folder the command was started
-# in), its path is printed, and the program is closed as a user would close
-# it; the command fails unless the program ends with exit code 0.
+# By default it first starts vellhost.exe, the simulated host client, and
+# QuibDemo joins it, as a plug-in joins its host; more plug-ins can join the
+# same world while both run (vellquib/README.md). With --alone QuibDemo runs
+# against the world inside the stand-in library, without vellhost.exe.
+#
+# With a display ($DISPLAY set) the windows open there and the command ends
+# when QuibDemo does (vellhost.exe stays until it is closed). Without one the
+# programs run on a private Xvfb server: QuibDemo sends a line, fetches the
+# text and picks an avatar, the two windows are placed side by side, a PNG
+# screenshot of them is saved (build/screenshot.png by default, or the path
+# given, taken from the folder the command was started in), its path is
+# printed, and QuibDemo is closed as a user would close it; the command fails
+# unless it ends with exit code 0. (--alone: QuibDemo's window only, and the
+# line, fetch and pick only with QUIB_RUN_FETCH=1.)
 #
 # Settings:
 #   QUIB_RUN_HEADLESS=1   the screenshot run even when a display is set
@@ -26,6 +34,11 @@ set -euo pipefail
 # shellcheck source=scripts/common.sh
 . "$(dirname "$0")/common.sh"
 
+if [ "${1:-}" = --alone ]; then
+    export QUIB_RUN_ALONE=1
+    shift
+fi
+
 if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
     quib_prepare "$@"
 
@@ -38,8 +51,8 @@ if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
         shot=$(quib_user_path "$1")
     fi
 
-    echo "run: building QuibDemo.exe, vellquib.dll and quibctl.exe in $build" >&2
-    quib_build "$build" QuibDemo vellquib quibctl
+    echo "run: building QuibDemo.exe, vellquib.dll, vellhost.exe and quibctl.exe in $build" >&2
+    quib_build "$build" QuibDemo vellquib vellhost quibctl
     if [ "${QUIB_WINE:-}" = 0 ]; then
         echo "run: built; not started, as QUIB_WINE=0 asks" >&2
         exit 0
@@ -48,7 +61,12 @@ if [ -z "${QUIB_RUN_IN_XVFB:-}" ]; then
     if [ -n "${DISPLAY:-}" ] && [ -z "${QUIB_RUN_HEADLESS:-}" ]; then
         # The demo's own prefix: the tests' run never ends its Wine services.
         export WINEPREFIX="$build/wineprefix-demo"
-        exec "$build/wine-run.sh" "$build/bin/QuibDemo.exe"
+        if [ -n "${QUIB_RUN_ALONE:-}" ]; then
+            VELLQUIB_HOST=none exec "$build/wine-run.sh" "$build/bin/QuibDemo.exe"
+        fi
+        "$build/wine-run.sh" "$build/bin/vellhost.exe" &
+        "$build/wine-run.sh" "$build/bin/quibctl.exe" wait-host 60000
+        VELLQUIB_HOST=required exec "$build/wine-run.sh" "$build/bin/QuibDemo.exe"
     fi
 
     QUIB_RUN_IN_XVFB=1 QUIB_FORCE_XVFB=1 QUIB_RUN_BUILD_DIR=$build \
@@ -78,6 +96,17 @@ if quib_wine_emulated && [ "$(quib_windows_preset)" = win32 ]; then
     wait_ms=600000
 fi
 
+if [ -n "${QUIB_RUN_ALONE:-}" ]; then
+    export VELLQUIB_HOST=none
+else
+    # The host client first; QuibDemo joins it (or fails to start).
+    wine "$bin/vellhost.exe" &
+    if ! wine "$bin/quibctl.exe" wait-host "$wait_ms"; then
+        echo "run: vellhost.exe did not appear" >&2
+        exit 1
+    fi
+    export VELLQUIB_HOST=required QUIB_RUN_FETCH=1
+fi
 wine "$bin/QuibDemo.exe" &
 program=$!
 
@@ -88,6 +117,9 @@ if ! wine "$bin/quibctl.exe" wait-shown "$wait_ms"; then
     exit 1
 fi
 if [ -n "${QUIB_RUN_FETCH:-}" ]; then
+    if [ -z "${QUIB_RUN_ALONE:-}" ]; then
+        wine "$bin/quibctl.exe" speak "Hello, host! QuibDemo here." || echo "run: the line was not sent" >&2
+    fi
     if wine "$bin/quibctl.exe" fetch "$wait_ms"; then
         wine "$bin/quibctl.exe" compose "Did you see the new gallery?" || true
     else
@@ -98,7 +130,14 @@ sleep 1
 # The X server knows the window by its caption, which quibctl reads from it.
 caption=$(wine "$bin/quibctl.exe" caption | tr -d '\r\n' || true)
 id=$(xwininfo -name "$caption" 2>/dev/null | sed -n 's/^xwininfo: Window id: \(0x[0-9a-f]*\).*/\1/p')
-if [ -n "$id" ]; then
+area=
+if [ -z "${QUIB_RUN_ALONE:-}" ]; then
+    area=$(wine "$bin/quibctl.exe" place | tr -d '\r\n' || true)
+    sleep 1
+fi
+if [ -n "$area" ]; then
+    import -window root -crop "$area" "$shot"
+elif [ -n "$id" ]; then
     import -window "$id" "$shot"
 else
     import -window root "$shot"

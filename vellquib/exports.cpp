@@ -14,6 +14,7 @@
 #include "answerer.h"
 #include "call_log.h"
 #include "checker.h"
+#include "host_answerer.h"
 #include "plugin_link.h"
 #include "process_log.h"
 #include "script.h"
@@ -30,6 +31,7 @@ using quib::standin::check::Api;
 constexpr int16_t kAlreadyOpen = 2;
 constexpr int16_t kNoWindow = 3;
 constexpr int16_t kScriptUnusable = 4;  // VELLQUIB_SCRIPT cannot be read or is malformed
+constexpr int16_t kNoHost = 6;  // VELLQUIB_HOST=required and no vellhost.exe takes the plug-in
 
 // The open link and what answers its calls; the answerer goes first.
 struct Session {
@@ -124,7 +126,19 @@ int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallbac
         answerer =
             std::make_unique<quib::standin::ScriptAnswerer>(*link, *gScript, *scriptPath, answer);
     } else {
-        answerer = std::make_unique<quib::standin::WorldAnswerer>(*link, std::move(config));
+        const quib::standin::HostChoice host = quib::standin::ChosenHost();
+        if (host != quib::standin::HostChoice::Never) {
+            answerer = quib::standin::JoinRunningHost(*link, plugin, config);
+        }
+        if (!answerer && host == quib::standin::HostChoice::Required) {
+            quib::standin::LogNote(
+                "no vellhost.exe runs, as VELLQUIB_HOST=required asks; InitDDE returns " +
+                std::to_string(kNoHost));
+            return kNoHost;
+        }
+        if (!answerer) {
+            answerer = std::make_unique<quib::standin::WorldAnswerer>(*link, std::move(config));
+        }
     }
     gSession = Session{std::move(link), std::move(answerer)};
     gSession->answerer->Opened();

@@ -270,6 +270,9 @@ World::CommunicateResult World::Communicate(std::string_view plugin, int16_t mod
                 result.reply = Pending{config_.espReplyMs, EspToUser(*who, answer)};
             } else if (Lower(name) == Lower(me)) {
                 Notice("Your ESP to yourself arrived at once.");
+            } else if (std::any_of(others_.begin(), others_.end(),
+                                   [&](const std::string& o) { return Lower(o) == Lower(name); })) {
+                // Another plug-in's user: the host delivers it there.
             } else {
                 Notice("Nobody called " + name + " is here; the ESP went nowhere.");
             }
@@ -304,6 +307,14 @@ void World::AddLine(ChatLine line) {
 
 std::vector<ChatLine> World::TakeNewLines() {
     return std::exchange(fresh_, {});
+}
+
+bool UsableAvatarName(std::string_view name) {
+    return UsableName(name);
+}
+
+bool SameAvatarName(std::string_view a, std::string_view b) {
+    return Lower(a) == Lower(b);
 }
 
 void World::Notice(std::string text) {

@@ -88,6 +88,12 @@ class World {
     explicit World(Config config);
 
     const Config& Settings() const { return config_; }
+    // The settings a running host changes (busy share, delays, chatter).
+    Config& LiveSettings() { return config_; }
+
+    // Users of other plug-ins in the same world (vellhost.exe): an ESP to
+    // one of them is carried there by the host, so it gains no notice here.
+    void SetOtherUsers(std::vector<std::string> names) { others_ = std::move(names); }
 
     // --- Registration, per plug-in name (exact bytes) ---
     // True when the registration changed.
@@ -142,10 +148,17 @@ class World {
     std::map<std::string, int, std::less<>> busyRun_;  // busy answers in a row
     std::deque<ChatLine> lines_;
     std::vector<ChatLine> fresh_;
+    std::vector<std::string> others_;
 };
 
 // Makes a user's text fit on one line: control characters (CR and LF among
 // them) become blanks, and it is cut to kMaxMessageBytes.
 std::string OneLine(std::string_view text);
+
+// Whether a name can stand for an avatar: not empty, at most 32 bytes, no
+// control characters, no ": ", not "<system>".
+bool UsableAvatarName(std::string_view name);
+// Names compared as the world compares avatars: ASCII letters in any case.
+bool SameAvatarName(std::string_view a, std::string_view b);
 
 }  // namespace quib::standin

@@ -23,6 +23,14 @@
 //                             ratios of QuibDemo's to each yardstick's (for
 //                             the time the median of each round's), and
 //                             the size of QuibDemo.exe
+//
+// With the simulated host client vellhost.exe:
+//   quibctl wait-host <ms>    wait until vellhost.exe's window is shown and
+//                             plug-ins can join it
+//   quibctl speak <line>      register, choose "Speak", type the line and send it
+//   quibctl place             put vellhost.exe's window on the left of the
+//                             screen and QuibDemo's beside it on the right;
+//                             print the area both cover as WxH+X+Y
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
@@ -342,6 +350,68 @@ int StartupCommand(int runs) {
     return 0;
 }
 
+// --- The simulated host client vellhost.exe beside QuibDemo ---
+
+constexpr wchar_t kHostWindowClass[] = L"VellHost.Window";
+constexpr wchar_t kHostWireClass[] = L"VellHost.Wire";
+
+int WaitHostCommand(DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    HWND shown = nullptr;
+    while (!(shown = FindShown(kHostWindowClass, 0)) || !FindWindowW(kHostWireClass, nullptr)) {
+        if (GetTickCount64() >= end) {
+            std::fprintf(stderr, "quibctl: no vellhost.exe window appeared\n");
+            return 1;
+        }
+        Sleep(10);
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(shown, &pid);
+    if (const UniqueKernelHandle process(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
+        process) {
+        WaitForInputIdle(process.Get(), timeoutMs);
+    }
+    return 0;
+}
+
+int SpeakCommand(const wchar_t* line) {
+    HWND w = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
+    if (!w) {
+        return 1;
+    }
+    SendMessageW(GetDlgItem(w, IDC_cmdQuibRegister), BM_CLICK, 0, 0);
+    SendMessageW(GetDlgItem(w, IDC_cboCommunicationMode), CB_SETCURSEL, 0, 0);
+    SendMessageW(w, WM_COMMAND, MAKEWPARAM(IDC_cboCommunicationMode, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(w, IDC_cboCommunicationMode)));
+    SendMessageW(GetDlgItem(w, IDC_txtText), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    if (!IsWindowEnabled(GetDlgItem(w, IDC_cmdCommunicate))) {
+        return 1;
+    }
+    SendMessageW(GetDlgItem(w, IDC_cmdCommunicate), BM_CLICK, 0, 0);
+    return 0;
+}
+
+int PlaceCommand() {
+    HWND host = FindShown(kHostWindowClass, 0);
+    HWND demo = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
+    if (!host || !demo) {
+        std::fprintf(stderr, "quibctl: both windows must be shown\n");
+        return 1;
+    }
+    RECT d = {};
+    GetWindowRect(demo, &d);
+    const int screenW = GetSystemMetrics(SM_CXSCREEN);
+    const int demoW = d.right - d.left;
+    const int demoH = d.bottom - d.top;
+    const int hostW = std::max(400, screenW - demoW);
+    const int height = std::max(demoH, std::min(GetSystemMetrics(SM_CYSCREEN), demoH * 5 / 4));
+    SetWindowPos(host, nullptr, 0, 0, hostW, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(demo, nullptr, hostW, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    std::printf("%dx%d+0+0\n", hostW + demoW, height);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -377,6 +447,15 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"startup") {
         return StartupCommand(value > 0 ? static_cast<int>(value) : 10);
+    }
+    if (command == L"wait-host") {
+        return WaitHostCommand(value > 0 ? static_cast<DWORD>(value) : 30000);
+    }
+    if (command == L"speak") {
+        return SpeakCommand(argc > 2 ? argv[2] : L"Hello!");
+    }
+    if (command == L"place") {
+        return PlaceCommand();
     }
     std::fprintf(stderr, "quibctl: unknown command\n");
     return 2;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "tests/e2e/demo_driver.h"
 #include "tests/text/vector_sink.h"
 #include "text/avatar_list.h"
+#include "vellquib.h"
 
 namespace quib::e2e {
 namespace {
@@ -523,8 +525,13 @@ TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
     DeleteFileW(traceLog.c_str());
     const std::map<std::wstring, std::wstring> noHost = {{L"VELLQUIB_TRACE_HOST", L""},
                                                          {L"VELLQUIB_TRACE_LOG", traceLog}};
+    // A host client required, and none running.
+    auto hostRequired = CalmWorld();
+    hostRequired[L"VELLQUIB_HOST"] = L"required";
     const std::pair<std::map<std::wstring, std::wstring>, std::wstring> cases[] = {
-        {failing, DemoDriver::OwnFolder()}, {noHost, traced.Folder()}};
+        {failing, DemoDriver::OwnFolder()},
+        {noHost, traced.Folder()},
+        {hostRequired, DemoDriver::OwnFolder()}};
     for (const auto& [env, folder] : cases) {
         SCOPED_TRACE(ToUtf8(folder));
         DemoDriver demo(env, folder);
@@ -546,6 +553,244 @@ TEST(EndToEnd, AHostLinkThatCannotOpenIsReportedAndEndsTheProgram) {
     EXPECT_NE(log.find("! cannot load the host library "), std::string::npos) << log;
     EXPECT_NE(log.find("vellquib.host.dll: system error 126"), std::string::npos) << log;
     EXPECT_NE(log.find("; InitDDE returns 5\n"), std::string::npos) << log;
+}
+
+// --- Several plug-ins in the world of a running vellhost.exe ---
+
+// A program of the build's folder started with extra variables (its output
+// into a file, when one is given), killed at the end if it still runs.
+class Program {
+  public:
+    Program(const std::wstring& exe, const std::map<std::wstring, std::wstring>& environment,
+            const std::wstring& output = {}) {
+        std::map<std::wstring, std::wstring> saved;
+        for (const auto& [name, value] : environment) {
+            wchar_t old[1024];
+            const DWORD n = GetEnvironmentVariableW(name.c_str(), old, 1024);
+            saved[name] = n > 0 && n < 1024 ? std::wstring(old, n) : L"";
+            SetEnvironmentVariableW(name.c_str(), value.c_str());
+        }
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        if (!output.empty()) {
+            output_.Reset(CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        }
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        if (output_) {
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdOutput = output_.Get();
+            si.hStdError = output_.Get();
+        }
+        const std::wstring path = DemoDriver::OwnFolder() + exe;
+        std::wstring commandLine = L"\"" + path + L"\"";
+        PROCESS_INFORMATION pi = {};
+        if (CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr,
+                           output_ ? TRUE : FALSE, 0, nullptr, DemoDriver::OwnFolder().c_str(), &si,
+                           &pi)) {
+            process_.Reset(pi.hProcess);
+            const quib::platform::UniqueKernelHandle thread(pi.hThread);
+        }
+        for (const auto& [name, value] : saved) {
+            SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+        }
+    }
+    ~Program() { Kill(); }
+    bool Started() const { return static_cast<bool>(process_); }
+    // Ends the program at once, as a crash would.
+    void Kill() {
+        if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.Get(), 99);
+            WaitForSingleObject(process_.Get(), 5000);
+        }
+    }
+    bool WaitForExit(DWORD ms) {
+        return process_ && WaitForSingleObject(process_.Get(), ms) == WAIT_OBJECT_0;
+    }
+
+  private:
+    quib::platform::UniqueKernelHandle process_;
+    quib::platform::UniqueFileHandle output_;
+};
+
+// vellhost.exe, calm, and waited for until plug-ins can find it.
+class RunningHost {
+  public:
+    RunningHost() : program_(L"vellhost.exe", CalmWorld()) {
+        const DWORD start = GetTickCount();
+        while (!FindWindowW(L"VellHost.Wire", nullptr) && GetTickCount() - start < 30000) {
+            Sleep(50);
+        }
+    }
+    bool Ready() const { return program_.Started() && FindWindowW(L"VellHost.Wire", nullptr); }
+    void Kill() { program_.Kill(); }
+
+  private:
+    Program program_;
+};
+
+std::map<std::wstring, std::wstring> Joined(const wchar_t* user) {
+    auto env = CalmWorld();
+    env[L"VELLQUIB_USER"] = user;
+    env[L"VELLQUIB_HOST"] = L"required";
+    return env;
+}
+
+// Chooses a mode with the keyboard and sends the text (to the avatar for ESP).
+void Say(DemoDriver& demo, int mode, const std::wstring& avatar, const std::wstring& text) {
+    while (demo.ComboSelection(IDC_cboCommunicationMode) != mode && demo.Failure().empty()) {
+        const int now = demo.ComboSelection(IDC_cboCommunicationMode);
+        demo.Key(IDC_cboCommunicationMode, now < mode ? VK_DOWN : VK_UP);
+        demo.WaitFor([&] { return demo.ComboSelection(IDC_cboCommunicationMode) != now; }, kWaitMs,
+                     L"the mode to change");
+    }
+    demo.Clear(IDC_txtAvatar);
+    demo.Type(IDC_txtAvatar, avatar);
+    demo.Clear(IDC_txtText);
+    demo.Type(IDC_txtText, text);
+    demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                 L"\"&Communicate\" to be enabled");
+    demo.Click(IDC_cmdCommunicate);
+}
+
+TEST(EndToEnd, TwoDemosAndTheExampleMeetInOneHostWorld) {
+    RunningHost host;
+    ASSERT_TRUE(host.Ready()) << "vellhost.exe did not start";
+    DemoDriver alice(Joined(L"Alice"));
+    DemoDriver bob(Joined(L"Bob"));
+    ASSERT_TRUE(alice.Start()) << ToUtf8(alice.Failure());
+    ASSERT_TRUE(bob.Start()) << ToUtf8(bob.Failure());
+    alice.Click(IDC_cmdQuibRegister);
+    bob.Click(IDC_cmdQuibRegister);
+
+    // A line of one plug-in reaches the other; an ESP only its addressee.
+    Say(alice, 0, L"", L"Hello from Alice");
+    ASSERT_TRUE(FetchUntil(
+        bob, [](const std::wstring& t) { return Contains(t, L"\r\nAlice: Hello from Alice"); },
+        L"Alice's line at Bob"))
+        << ToUtf8(bob.Failure());
+    Say(bob, 2, L"alice", L"psst, Bob here");
+    ASSERT_TRUE(FetchUntil(
+        alice,
+        [](const std::wstring& t) { return Contains(t, L"\r\nESP from Bob: psst, Bob here"); },
+        L"Bob's ESP at Alice"))
+        << ToUtf8(alice.Failure());
+    ASSERT_TRUE(FetchUntil(
+        bob, [](const std::wstring& t) { return Contains(t, L"\r\nESP to alice: psst, Bob here"); },
+        L"Bob's ESP in his own text"))
+        << ToUtf8(bob.Failure());
+    EXPECT_FALSE(Contains(bob.Text(IDC_txtVellText), L"Nobody called")) << "the ESP went nowhere";
+
+    // The C example joins as a third plug-in: a world of its own user, whose
+    // line the others see; the ESP between the two was not for it.
+    const std::wstring output = DemoDriver::OwnFolder() + L"joined_example.txt";
+    {
+        auto env = Joined(L"Carol");
+        Program example(L"hello_plugin.exe", env, output);
+        ASSERT_TRUE(example.WaitForExit(kWaitMs));
+    }
+    const std::string printed = FileText(output);
+    EXPECT_NE(printed.find("You are here as Carol."), std::string::npos) << printed;
+    EXPECT_EQ(printed.find("psst"), std::string::npos) << printed;
+    ASSERT_TRUE(FetchUntil(
+        alice,
+        [](const std::wstring& t) {
+            return Contains(t, L"\r\nCarol: Hello from the example plug-in");
+        },
+        L"the example's line at Alice"))
+        << ToUtf8(alice.Failure());
+    ASSERT_DRIVEN(alice);
+    ASSERT_DRIVEN(bob);
+}
+
+// An export of a library, as the type of its function.
+template <typename Proc>
+Proc Exported(HMODULE library, const char* name) {
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+// The last status a plug-in of the test's own process was given.
+std::string gProbeStatus;
+bool gProbeStatusCame = false;
+void VELLQUIB_CALL ProbeStatus(const char* status, int32_t length) {
+    gProbeStatus.assign(status, static_cast<size_t>(length));
+    gProbeStatusCame = true;
+}
+
+TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
+    auto host = std::make_unique<RunningHost>();
+    ASSERT_TRUE(host->Ready()) << "vellhost.exe did not start";
+    const std::wstring log = DemoDriver::OwnFolder() + L"host_killed.log";
+    DeleteFileW(log.c_str());
+    auto env = Joined(L"Alice");
+    env[L"VELLQUIB_LOG"] = log;
+    DemoDriver demo(env);
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    demo.Click(IDC_cmdQuibRegister);
+    Say(demo, 0, L"", L"Before the host went");
+    ASSERT_TRUE(FetchUntil(
+        demo, [](const std::wstring& t) { return Contains(t, L"\r\nAlice: Before the host went"); },
+        L"the line before the kill"))
+        << ToUtf8(demo.Failure());
+
+    // A plug-in of this process joins too, through the library's exports.
+    const HMODULE library = LoadLibraryW((DemoDriver::OwnFolder() + L"vellquib.dll").c_str());
+    ASSERT_NE(library, nullptr);
+    const auto init = Exported<InitDDEProc>(library, "InitDDE");
+    const auto kill = Exported<KillDDEProc>(library, "KillDDE");
+    const auto reg = Exported<QuibRegisterProc>(library, "QuibRegister");
+    const auto say = Exported<QuibCommunicateProc>(library, "QuibCommunicate");
+    ASSERT_TRUE(init && kill && reg && say);
+    std::string& status = gProbeStatus;
+    bool& statusCame = gProbeStatusCame;
+    const QuibStatusCallback onStatus = &ProbeStatus;
+    const auto speak = [&](const char* line) {
+        char avatar[] = "";
+        std::string message = line;
+        statusCame = false;
+        return say("Probe", 0, avatar, message.data());
+    };
+    SetEnvironmentVariableW(L"VELLQUIB_BUSY_PERCENT", L"0");
+    ASSERT_EQ(init("Probe", onStatus, nullptr, nullptr), 0);
+    EXPECT_EQ(reg("Probe"), 0);
+    EXPECT_EQ(speak("joined"), 0);
+    EXPECT_TRUE(statusCame && status == "0");
+
+    host->Kill();
+    const DWORD start = GetTickCount();
+    // The request after the host went reports no status, within the bound;
+    // the link closes and opens again, on the stand-in's own world now.
+    EXPECT_EQ(speak("after the host went"), -1);
+    EXPECT_FALSE(statusCame);
+    EXPECT_LE(GetTickCount() - start, 2500u);
+    EXPECT_EQ(kill(), 0);
+    ASSERT_EQ(init("Probe", onStatus, nullptr, nullptr), 0);
+    EXPECT_EQ(reg("Probe"), 0);
+    EXPECT_EQ(speak("alone again"), 0);
+    EXPECT_TRUE(statusCame && status == "0");
+    EXPECT_EQ(kill(), 0);
+    SetEnvironmentVariableW(L"VELLQUIB_BUSY_PERCENT", nullptr);
+    FreeLibrary(library);
+
+    Say(demo, 0, L"", L"After the host went");
+    demo.Click(IDC_cmdGetText);
+    // Every request returns at once or within the bound; the window answers.
+    std::string calls;
+    EXPECT_TRUE(demo.WaitFor(
+        [&] {
+            calls = FileText(log);
+            return calls.find("! the host vellhost.exe is gone") != std::string::npos;
+        },
+        10000, L"the library to find the host gone"))
+        << calls;
+    EXPECT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdGetText); }, 10000,
+                             L"the window to answer after the host went"));
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_TRUE(demo.Running());
+    PostMessageW(demo.Window(), WM_CLOSE, 0, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
 }
 
 // A whole session with the stand-in's rule checker on: QuibDemo breaks only

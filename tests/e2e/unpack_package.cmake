@@ -23,7 +23,7 @@ endif()
 
 file(GLOB_RECURSE found LIST_DIRECTORIES true RELATIVE ${DEST} ${DEST}/*)
 list(SORT found)
-set(expected LICENSE.txt QuibDemo.exe README.txt vellquib.dll)
+set(expected LICENSE.txt QuibDemo.exe README.txt vellhost.exe vellquib.dll)
 if(NOT found STREQUAL expected)
     message(FATAL_ERROR "${ZIP} holds [${found}], expected [${expected}]")
 endif()

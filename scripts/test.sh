@@ -56,10 +56,77 @@ format_check() {
 }
 run_step "clang-format" format_check
 
+# --- Windows: the prefix, made beside the native steps ---------------------------
+win=$(quib_windows_preset)
+wine_tests=1
+[ "${QUIB_WINE:-}" != 0 ] || wine_tests=
+# The tests' own prefix (the one build/$win/wine-run.sh uses); its Wine
+# services end with this run, and no other prefix's do.
+export WINEPREFIX="$root/build/$win/wineprefix"
+background=()
+cleanup() {
+    [ "${#background[@]}" -eq 0 ] || kill "${background[@]}" 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+# A new prefix takes one core for 20 s, or for about 2 minutes where 32-bit
+# code runs only emulated (Wine's 32-bit half of a 64-bit prefix): it is made
+# in the background from here on, while the native build, the fuzzers (which
+# leave a core free) and the Windows builds run. No build runs a Windows
+# program; ctest waits for the prefix (and makes it when run by hand).
+if [ -n "$wine_tests" ]; then
+    if [ "$win" = win64 ]; then
+        echo "Here 32-bit x86 programs run only under QEMU's emulator, about a minute of" \
+            "processor time per program start: the Windows tests run on the 64-bit build," \
+            "and the 32-bit program once, in a smoke test."
+    fi
+    run_step "$win configure" quib_quiet cmake --preset "$win" -DQUIB_WINE_TESTS=ON
+    prefix_start=$SECONDS
+    (
+        "build/$win/wine-run.sh" || exit
+        echo "wine prefix: ready after $((SECONDS - prefix_start)) s"
+    ) &
+    prefix_job=$!
+    background+=("$prefix_job")
+fi
+
 # --- native ---------------------------------------------------------------
 run_step "native configure" quib_quiet cmake --preset native
 run_step "native build" build_preset native
 run_step "native tests" ctest --preset native -j2
+
+# --- the 32-bit program where its tests do not run under Wine --------------------
+smoke_job=
+if [ -z "$wine_tests" ] || [ "$win" != win32 ]; then
+    run_step "win32 configure" quib_quiet cmake --preset win32 -DQUIB_WINE_TESTS=OFF
+    if [ -n "$wine_tests" ]; then
+        # Where 32-bit code runs only emulated: what ships and what the package
+        # and the smoke use; the 32-bit test programs, which run nowhere here,
+        # are left out (they are built where 32-bit code runs natively).
+        quib_say_first_build build/win32
+        run_step "win32 build" cmake --build --preset win32 --target QuibDemo vellquib \
+            vellquib_tracer hello_plugin
+    else
+        run_step "win32 build" build_preset win32
+    fi
+    # The tests that need no Wine: the release package is made and unpacked.
+    run_step "win32 tests without Wine" ctest --preset win32
+    if [ -n "$wine_tests" ]; then
+        # The smoke of the 32-bit program (tests/e2e/smoke.sh): started in the
+        # 64-bit prefix once it is ready (wine-run.sh waits for it), emulated,
+        # driven by the 64-bit quibctl; it runs beside the fuzzers.
+        run_step "$win quibctl" cmake --build --preset "$win" --target quibctl
+        smoke_log="$root/build/$win/smoke.log"
+        (
+            cd "build/$win/tests/e2e" && "$root/build/$win/wine-run.sh" &&
+                timeout 900 sh "$root/tests/e2e/smoke.sh" "$root/build/$win/wine-run.sh" \
+                    "$root/build/win32/bin" "$root/build/$win/bin/quibctl.exe" >"$smoke_log" 2>&1
+        ) &
+        smoke_job=$!
+        background+=("$smoke_job")
+    fi
+fi
 
 # --- fuzzers ----------------------------------------------------------------
 if [ -x fuzz/run.sh ]; then
@@ -67,34 +134,21 @@ if [ -x fuzz/run.sh ]; then
 fi
 
 # --- Windows under Wine -------------------------------------------------------
-win=$(quib_windows_preset)
-# The tests' own prefix (the one build/$win/wine-run.sh uses); its Wine
-# services end with this run, and no other prefix's do.
-export WINEPREFIX="$root/build/$win/wineprefix"
-
-cleanup() { wineserver -k >/dev/null 2>&1 || true; }
-trap cleanup EXIT
-
-if [ "${QUIB_WINE:-}" = 0 ] || [ "$win" != win32 ]; then
-    # The 32-bit program and its test programs are built, and the tests that
-    # need no Wine run: the release package is made and unpacked.
-    run_step "win32 configure" quib_quiet cmake --preset win32 -DQUIB_WINE_TESTS=OFF
-    run_step "win32 build" build_preset win32
-    run_step "win32 tests without Wine" ctest --preset win32
-fi
-if [ "${QUIB_WINE:-}" = 0 ]; then
+if [ -z "$wine_tests" ]; then
     echo "=== Windows tests under Wine: skipped (QUIB_WINE=0)"
     summary+=("Windows tests under Wine: skipped (QUIB_WINE=0)")
 else
-    if [ "$win" = win64 ]; then
-        echo "Here 32-bit x86 programs run only under QEMU's emulator, about a minute of" \
-            "processor time per program start: the Windows tests run on the 64-bit build."
-    fi
-    run_step "$win configure" quib_quiet cmake --preset "$win" -DQUIB_WINE_TESTS=ON
-    # Prefix and persistent wineserver first, detached from ctest's pipes.
-    run_step "wine prefix" "build/$win/wine-run.sh"
-    # Test discovery runs the test programs under Wine at build time.
     run_step "$win build" build_preset "$win"
+    run_step "wine prefix (made in the background)" wait "$prefix_job"
+    if [ -n "$smoke_job" ]; then
+        smoke_wait() {
+            local status=0
+            wait "$smoke_job" || status=$?
+            cat "$smoke_log" 2>/dev/null
+            return "$status"
+        }
+        run_step "win32 smoke (run in the background)" smoke_wait
+    fi
     run_step "$win tests" ctest --preset "$win" -j2
 fi
 

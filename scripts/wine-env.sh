@@ -6,8 +6,12 @@
 : "${WINEDEBUG:=-all}"
 export WINEDEBUG
 # A fixed locale, so that Wine's system code page is 1252 on every machine.
+# QUIB_WINE_LANG chooses another one (ru_RU.UTF-8: code page 1251), for the
+# tests that run under another code page; Wine takes its code page from the
+# name, whether or not the host has that locale installed (the build's
+# wine-run.sh sets LC_ALL to it as well, which Wine needs then).
 unset LC_ALL
-LANG=en_US.UTF-8
+LANG=${QUIB_WINE_LANG:-en_US.UTF-8}
 export LANG
 
 # True where 32-bit x86 programs, Wine's among them, run only under QEMU's

@@ -12,9 +12,12 @@
 # from Debian's fonts-wine), so that programs see the faces a Windows system
 # has instead of falling back to whatever the host has. Wine does not find them
 # where the package installs them, so they are copied into the prefix's Fonts
-# folder; a prefix made before this gets them on its next use.
-# QUIB_WINE_FONTS=none leaves them out of a new prefix, to see the window as a
-# system without them shows it.
+# folder; a prefix made before this gets them on its next use. Without them
+# the prefix is not made: every face falls back to the host's fonts, and with
+# those Wine's 64-bit text layout faults on Cyrillic names (a fetch under code
+# page 1251 ended the 64-bit program).
+# QUIB_WINE_FONTS=none leaves them out of a new prefix on purpose, to see the
+# window as a system without them shows it.
 #
 # On the scripts' own Xvfb servers (QUIB_XVFB_DISPLAY, scripts/with-xvfb.sh)
 # no window manager runs, and Wine's X11 driver, which waits up to two
@@ -30,6 +33,23 @@ wine=${QUIB_WINE_LOADER:-wine}
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}"
 mkdir -p "$(dirname "$prefix")"
 
+# Wine's fonts, looked for before anything is made.
+fonts=
+for dir in /usr/share/wine/fonts /usr/lib/wine/fonts; do
+  if [ -f "$dir/tahoma.ttf" ]; then
+    fonts=$dir
+    break
+  fi
+done
+if [ -z "$fonts" ] && [ "${QUIB_WINE_FONTS:-}" != none ] &&
+  [ "$(cat "$prefix/.quib-fonts" 2>/dev/null)" != none ]; then
+  echo "wine-prefix: Wine's own fonts are not installed (Debian package fonts-wine, tahoma.ttf" \
+    "in /usr/share/wine/fonts), so the prefix $prefix is not made ready: run 'sudo scripts/setup.sh'," \
+    "or set QUIB_WINE_FONTS=none to use the host's fonts on purpose (Cyrillic text then ends" \
+    "the 64-bit program)" >&2
+  exit 1
+fi
+
 (
   flock 9
   if [ ! -f "$prefix/.quib-ready" ]; then
@@ -44,21 +64,10 @@ mkdir -p "$(dirname "$prefix")"
   fonts_version=1
   if [ "${QUIB_WINE_FONTS:-}" = none ]; then
     [ -f "$prefix/.quib-fonts" ] || echo none >"$prefix/.quib-fonts"
-  elif [ "$(cat "$prefix/.quib-fonts" 2>/dev/null)" != "$fonts_version" ]; then
-    copied=
-    for dir in /usr/share/wine/fonts /usr/lib/wine/fonts; do
-      if [ -f "$dir/tahoma.ttf" ]; then
-        mkdir -p "$prefix/drive_c/windows/Fonts"
-        cp "$dir"/*.ttf "$dir"/*.fon "$prefix/drive_c/windows/Fonts/"
-        copied=1
-        break
-      fi
-    done
-    if [ -n "$copied" ]; then
-      echo "$fonts_version" >"$prefix/.quib-fonts"
-    else
-      echo "wine-prefix: Wine's fonts not found (Debian package fonts-wine); the prefix uses the host's" >&2
-    fi
+  elif [ "$(cat "$prefix/.quib-fonts" 2>/dev/null)" != "$fonts_version" ] && [ -n "$fonts" ]; then
+    mkdir -p "$prefix/drive_c/windows/Fonts"
+    cp "$fonts"/*.ttf "$fonts"/*.fon "$prefix/drive_c/windows/Fonts/"
+    echo "$fonts_version" >"$prefix/.quib-fonts"
   fi
   # The background processes must not inherit the lock (9>&-), or they would
   # hold it for as long as they live.

@@ -7,6 +7,9 @@
 //   quibctl fetch <ms>        click "&Get Vell Text", wait until text shows
 //   quibctl compose <line>    pick the first listed avatar, choose "ESP" and
 //                             type a line, as a user addressing someone
+//   quibctl send [<line>]     type the line (choosing "Speak" when no mode is
+//                             chosen yet) and click "&Communicate"; fails
+//                             when the button is disabled
 //   quibctl close <ms>        close the window as a user does (WM_CLOSE) and
 //                             wait for the program to end; exits with its code
 //   quibctl end-session <ms>  end the Windows session as the system tells a
@@ -150,6 +153,41 @@ int ComposeCommand(const wchar_t* line) {
     HWND text = GetDlgItem(w, IDC_txtText);
     SendMessageW(text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line));
     return IsWindowEnabled(GetDlgItem(w, IDC_cmdCommunicate)) ? 0 : 1;
+}
+
+// The click is sent, not posted: quibctl returns once the handler has sent
+// the line (or given up), and the button's state before the click tells
+// whether there was anything to send. `speak` registers first and always
+// speaks; `send` keeps the mode the window has, "Speak" where it has none.
+int SendCommand(const wchar_t* line, bool speak) {
+    HWND w = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
+    if (!w) {
+        std::fprintf(stderr, "quibctl: no QuibDemo window shown\n");
+        return 1;
+    }
+    if (speak) {
+        SendMessageW(GetDlgItem(w, IDC_cmdQuibRegister), BM_CLICK, 0, 0);
+    }
+    if (line != nullptr) {
+        HWND mode = GetDlgItem(w, IDC_cboCommunicationMode);
+        if (speak || SendMessageW(mode, CB_GETCURSEL, 0, 0) == CB_ERR) {
+            SendMessageW(mode, CB_SETCURSEL, 0, 0);
+            SendMessageW(w, WM_COMMAND, MAKEWPARAM(IDC_cboCommunicationMode, CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(mode));
+        }
+        SendMessageW(GetDlgItem(w, IDC_txtText), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    }
+    HWND button = GetDlgItem(w, IDC_cmdCommunicate);
+    if (!IsWindowEnabled(button)) {
+        std::fprintf(stderr, "quibctl: \"&Communicate\" is disabled\n");
+        return 1;
+    }
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 60000, &ignored)) {
+        std::fprintf(stderr, "quibctl: the click on \"&Communicate\" was not handled\n");
+        return 1;
+    }
+    return 0;
 }
 
 // Finds the window, does to it what end does (false: the program would not
@@ -341,23 +379,6 @@ int WaitHostCommand(DWORD timeoutMs) {
     return 0;
 }
 
-int SpeakCommand(const wchar_t* line) {
-    HWND w = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
-    if (!w) {
-        return 1;
-    }
-    SendMessageW(GetDlgItem(w, IDC_cmdQuibRegister), BM_CLICK, 0, 0);
-    SendMessageW(GetDlgItem(w, IDC_cboCommunicationMode), CB_SETCURSEL, 0, 0);
-    SendMessageW(w, WM_COMMAND, MAKEWPARAM(IDC_cboCommunicationMode, CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(GetDlgItem(w, IDC_cboCommunicationMode)));
-    SendMessageW(GetDlgItem(w, IDC_txtText), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line));
-    if (!IsWindowEnabled(GetDlgItem(w, IDC_cmdCommunicate))) {
-        return 1;
-    }
-    SendMessageW(GetDlgItem(w, IDC_cmdCommunicate), BM_CLICK, 0, 0);
-    return 0;
-}
-
 int PlaceCommand() {
     HWND host = FindShown(kHostWindowClass, 0);
     HWND demo = FindShown(QUIBDEMO_WINDOW_CLASS, 0);
@@ -385,7 +406,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(
             stderr,
             "usage: quibctl wait-shown|fetch|close|end-session <ms> | caption | compose <line> | "
-            "startup <runs>\n");
+            "send [<line>] | speak <line> | startup <runs> | wait-host <ms> | place\n");
         return 2;
     }
     const std::wstring command = argv[1];
@@ -402,6 +423,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"compose") {
         return ComposeCommand(argc > 2 ? argv[2] : L"Hello!");
     }
+    if (command == L"send") {
+        return SendCommand(argc > 2 ? argv[2] : nullptr, false);
+    }
     if (command == L"close") {
         return CloseCommand(value > 0 ? static_cast<DWORD>(value) : 10000);
     }
@@ -415,7 +439,7 @@ int wmain(int argc, wchar_t** argv) {
         return WaitHostCommand(value > 0 ? static_cast<DWORD>(value) : 30000);
     }
     if (command == L"speak") {
-        return SpeakCommand(argc > 2 ? argv[2] : L"Hello!");
+        return SendCommand(argc > 2 ? argv[2] : L"Hello!", true);
     }
     if (command == L"place") {
         return PlaceCommand();

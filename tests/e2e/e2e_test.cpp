@@ -168,6 +168,22 @@ bool FetchUntil(DemoDriver& demo, const std::function<bool(const std::wstring&)>
     return false;
 }
 
+// Sends the line shown, then closes the program with "E&xit", which must end
+// it with exit code 0.
+void SendAndExit(DemoDriver& demo) {
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdExit);
+    DWORD code = 99;
+    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
+    EXPECT_EQ(code, 0u);
+}
+
+// True when the host's log holds the call.
+bool Logged(const ScriptedHost& host, const std::string& call) {
+    const std::vector<std::string> calls = host.Calls();
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
 #define ASSERT_DRIVEN(demo) ASSERT_TRUE((demo).Failure().empty()) << ToUtf8((demo).Failure())
 
 TEST(EndToEnd, ModeAndTextsDecideWhetherCommunicateIsEnabled) {
@@ -818,16 +834,9 @@ TEST(EndToEnd, WithChecksOnASessionBreaksOnlyTheDocumentedRules) {
                    demo.Enabled(IDC_cmdCommunicate);
         },
         kWaitMs, L"\"&Communicate\" to be enabled for the ESP"));
-    demo.Click(IDC_cmdCommunicate);
-    demo.Click(IDC_cmdExit);
-    DWORD code = 99;
-    ASSERT_TRUE(demo.WaitForExit(kWaitMs, &code)) << ToUtf8(demo.Failure());
-    EXPECT_EQ(code, 0u);
+    ASSERT_NO_FATAL_FAILURE(SendAndExit(demo));
 
-    const std::vector<std::string> calls = host.Calls();
-    EXPECT_NE(std::find(calls.begin(), calls.end(),
-                        "> QuibCommunicate(\"QuibDemo\", 2, \"Edda\", \"Over here.\")"),
-              calls.end());
+    EXPECT_TRUE(Logged(host, "> QuibCommunicate(\"QuibDemo\", 2, \"Edda\", \"Over here.\")"));
     // The ids the checker named in the log.
     const std::string log = FileText(DemoDriver::OwnFolder() + L"checked_session.log");
     std::vector<std::string> ids;
@@ -847,6 +856,50 @@ TEST(EndToEnd, WithChecksOnASessionBreaksOnlyTheDocumentedRules) {
                        "\"Anyone there?\") repeats the request that returned without a status"),
               std::string::npos)
         << log;
+}
+
+// Run by ctest under code page 1251 (Wine with a Russian locale), and there
+// only: it checks that it got it. The host's bytes are Cyrillic in that code
+// page; the names differ in case only ("АННА", "ЁЖИК") or by "ESP from ".
+TEST(CodePage1251, CyrillicSpeakersAreShownListedAndPicked) {
+    ASSERT_EQ(GetACP(), 1251u) << "run with QUIB_WINE_LANG=ru_RU.UTF-8";
+    // The script's escapes stand for the host's bytes; "junk" lies after the NUL.
+    const ScriptedHost host(L"cp1251_host", R"(QuibGetAllText 0
+  raw "\xC0\xED\xED\xE0: \xEF\xF0\xE8\xE2\xE5\xF2\r\n\xC1\xEE\xF0\xE8\xF1: \xE4\xE0\r\n\xC0\xCD\xCD\xC0: \xF1\xED\xEE\xE2\xE0\r\nESP from \xA8\xE6\xE8\xEA: \xF2\xF1\xF1\r\n\xA8\xC6\xC8\xCA: \xEE\xE9\r\nBob: hi\r\n0006\0junk"
+QuibCommunicate 0
+)");
+    DemoDriver demo(host.Environment());
+    ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
+    demo.Click(IDC_cmdGetText);
+    ASSERT_TRUE(demo.WaitFor(
+        [&] {
+            return demo.Text(IDC_txtVellText) ==
+                   L"Анна: привет\r\nБорис: да\r\nАННА: снова\r\nESP from Ёжик: тсс\r\n"
+                   L"ЁЖИК: ой\r\nBob: hi";
+        },
+        kWaitMs, L"the Cyrillic text in txtVellText"))
+        << ToUtf8(demo.Failure());
+    const std::vector<std::wstring> speakers = {L"Анна", L"Борис", L"Ёжик", L"Bob"};
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ListItems(IDC_lstAvatars) == speakers; }, kWaitMs,
+                             L"the Cyrillic speakers in lstAvatars"))
+        << ToUtf8(demo.Failure());
+
+    demo.ClickListItem(IDC_lstAvatars, 2);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Text(IDC_txtAvatar) == L"Ёжик"; }, kWaitMs,
+                             L"the picked avatar in txtAvatar"));
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.ComboSelection(IDC_cboCommunicationMode) == 2; },
+                             kWaitMs, L"\"ESP\" to be chosen"));
+    demo.Type(IDC_txtText, L"Привет");
+    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                             L"\"&Communicate\" to be enabled for the ESP"));
+    ASSERT_NO_FATAL_FAILURE(SendAndExit(demo));
+    // The ESP went out in the host's code page.
+    EXPECT_TRUE(Logged(host,
+                       "> QuibCommunicate(\"QuibDemo\", 2, \"\\xA8\\xE6\\xE8\\xEA\", "
+                       "\"\\xCF\\xF0\\xE8\\xE2\\xE5\\xF2\")"));
 }
 
 }  // namespace

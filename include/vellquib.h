@@ -112,8 +112,8 @@
  *   Every call waits at most 2 s for the host. A host that is gone or does
  *   not answer within that time: the request reports no status and returns
  *   -1, as does every later call on that link (QuibRegister and
- *   QuibUnregister -1 too); KillDDE then closes the link, and InitDDE joins
- *   a new vellhost.exe or opens its own world.
+ *   QuibUnregister -1 too) and IsVellThere 0; KillDDE then closes the link,
+ *   and InitDDE joins a new vellhost.exe or opens its own world.
  *
  * LIMITS
  *   mode and the MessageCallback number are 16-bit signed. Lengths are

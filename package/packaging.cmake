@@ -7,7 +7,11 @@
 # that test and run that build: a 64-bit program cannot load the host
 # client's own vellquib.dll, which is a 32-bit library, so its name and its
 # README say that it runs with the stand-in (or a 64-bit host library) only.
-install(TARGETS QuibDemo vellquib vellhost RUNTIME DESTINATION .)
+# The programs the package holds, built together by the target quib_shipped.
+set(QUIB_SHIPPED QuibDemo vellquib vellhost)
+install(TARGETS ${QUIB_SHIPPED} RUNTIME DESTINATION .)
+add_custom_target(quib_shipped)
+add_dependencies(quib_shipped ${QUIB_SHIPPED})
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(QUIB_PACKAGE_SUFFIX win64-standin)
     set(QUIB_PACKAGE_BUILD_NOTE [[

@@ -105,7 +105,7 @@ if [ -z "$wine_tests" ] || [ "$win" != win32 ]; then
         # and the smoke use; the 32-bit test programs, which run nowhere here,
         # are left out (they are built where 32-bit code runs natively).
         quib_say_first_build build/win32
-        run_step "win32 build" cmake --build --preset win32 --target QuibDemo vellquib \
+        run_step "win32 build" cmake --build --preset win32 --target quib_shipped \
             vellquib_tracer hello_plugin
     else
         run_step "win32 build" build_preset win32

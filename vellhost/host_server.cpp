@@ -276,6 +276,9 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
             HostWorld::Answer a = world_.Call(id, *q);
             reply.result = a.result;
             reply.status = a.status;
+            if (a.text) {
+                reply.textDueMs = world_.Settings().deliveryDelayMs;
+            }
             for (const standin::ChatLine& l : a.lines) {
                 Log('<', MessageInvocation(l), id);
                 reply.events.push_back(MessageEvent(l));

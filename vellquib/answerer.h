@@ -44,6 +44,8 @@ class Answerer {
     // A call of any export but InitDDE, KillDDE and IsVellThere (which follow
     // the link), whose arguments are usable; returns the export's result.
     virtual int32_t Answer(const Call& call) = 0;
+    // IsVellThere while the link is open: whether the host client is there.
+    virtual bool HostThere() const { return true; }
 
     // A request with unusable arguments: reports "-1".
     int32_t Refuse() { return Report(kStatusRefused); }

@@ -247,7 +247,8 @@ int32_t VELLQUIB_CALL IsVellThere(void) {
     return MinusOneOnFailure([]() -> int32_t {
         quib::standin::LogCall("IsVellThere()");
         const Check check(Api::IsVellThere, {});
-        return OwnAnswerer() ? 1 : 0;
+        const Answerer* a = OwnAnswerer();
+        return a && a->HostThere() ? 1 : 0;
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "checker.h"
 #include "process_log.h"
 
 namespace quib::standin {
@@ -137,14 +138,20 @@ int32_t HostAnswerer::Answer(const Call& call) {
         return r->result;
     }
     inCall_ = std::move(r->events);
+    if (r->textDueMs >= 0) {
+        // Waits at the host until the plug-in dispatches its messages.
+        check::DeliveryScheduled(reinterpret_cast<uintptr_t>(this), r->textDueMs);
+    }
     return Report(*r->status);
 }
 
 bool HostAnswerer::Deliver(const std::vector<wire::Event>& events) {
     for (const wire::Event& e : events) {
-        const bool open = e.kind == wire::Event::Kind::Text
-                              ? link_.Text(e.bytes)
-                              : link_.Message(e.speaker, e.number, e.bytes);
+        const bool text = e.kind == wire::Event::Kind::Text;
+        if (text) {
+            check::WorkRan(reinterpret_cast<uintptr_t>(this));
+        }
+        const bool open = text ? link_.Text(e.bytes) : link_.Message(e.speaker, e.number, e.bytes);
         if (!open) {
             return false;
         }

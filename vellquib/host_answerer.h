@@ -41,6 +41,7 @@ class HostAnswerer final : public Answerer {
     bool Join(const std::string& plugin, const std::string& user);
     void Opened() override;
     int32_t Answer(const Call& call) override;
+    bool HostThere() const override { return !gone_ && IsWindow(host_); }
 
   private:
     static LRESULT CALLBACK WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -113,7 +113,8 @@ std::string Encode(const Reply& reply) {
     w.Add(reply.result)
         .Add(reply.user)
         .Add(reply.status ? "S" : "-")
-        .Add(reply.status.value_or(""));
+        .Add(reply.status.value_or(""))
+        .Add(reply.textDueMs);
     for (const Event& e : reply.events) {
         w.Add(std::string_view(reinterpret_cast<const char*>(&e.kind), 1))
             .Add(e.speaker)
@@ -129,7 +130,8 @@ std::optional<Reply> DecodeReply(std::string_view bytes) {
     std::string hasStatus;
     std::string status;
     if (!r.Number(reply.result, INT32_MIN, INT32_MAX) || !r.Text(reply.user) ||
-        !r.Text(hasStatus) || !r.Text(status) || (hasStatus != "S" && hasStatus != "-")) {
+        !r.Text(hasStatus) || !r.Text(status) || !r.Number(reply.textDueMs, -1, INT32_MAX) ||
+        (hasStatus != "S" && hasStatus != "-")) {
         return std::nullopt;
     }
     if (hasStatus == "S") {

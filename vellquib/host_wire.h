@@ -72,6 +72,9 @@ struct Reply {
     std::optional<std::string> status;  // a request's status
     std::vector<Event> events;          // in order, before the status
     std::string user;                   // Join: the avatar name given
+    // A request answered with a text delivery: it is due this many ms after
+    // the answer (-1: none is coming).
+    int32_t textDueMs = -1;
 };
 
 std::string Encode(const JoinRequest& join);

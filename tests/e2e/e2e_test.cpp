@@ -716,6 +716,7 @@ void VELLQUIB_CALL ProbeStatus(const char* status, int32_t length) {
     gProbeStatus.assign(status, static_cast<size_t>(length));
     gProbeStatusCame = true;
 }
+void VELLQUIB_CALL IgnoreText(const char*, int32_t) {}
 
 TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
     auto host = std::make_unique<RunningHost>();
@@ -740,7 +741,9 @@ TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
     const auto kill = Exported<KillDDEProc>(library, "KillDDE");
     const auto reg = Exported<QuibRegisterProc>(library, "QuibRegister");
     const auto say = Exported<QuibCommunicateProc>(library, "QuibCommunicate");
-    ASSERT_TRUE(init && kill && reg && say);
+    const auto fetch = Exported<QuibGetAllTextProc>(library, "QuibGetAllText");
+    const auto there = Exported<IsVellThereProc>(library, "IsVellThere");
+    ASSERT_TRUE(init && kill && reg && say && fetch && there);
     std::string& status = gProbeStatus;
     bool& statusCame = gProbeStatusCame;
     const QuibStatusCallback onStatus = &ProbeStatus;
@@ -750,13 +753,25 @@ TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
         statusCame = false;
         return say("Probe", 0, avatar, message.data());
     };
+    // Its rules are checked: a text delivery left waiting at the host while
+    // the thread sleeps is reported as it is in the library's own world.
+    const std::wstring probeLog = DemoDriver::OwnFolder() + L"host_killed_probe.log";
+    DeleteFileW(probeLog.c_str());
     SetEnvironmentVariableW(L"VELLQUIB_BUSY_PERCENT", L"0");
-    ASSERT_EQ(init("Probe", onStatus, nullptr, nullptr), 0);
+    SetEnvironmentVariableW(L"VELLQUIB_CHECK", L"1");
+    SetEnvironmentVariableW(L"VELLQUIB_LOG", probeLog.c_str());
+    ASSERT_EQ(init("Probe", onStatus, nullptr, &IgnoreText), 0);
     EXPECT_EQ(reg("Probe"), 0);
     EXPECT_EQ(speak("joined"), 0);
     EXPECT_TRUE(statusCame && status == "0");
+    EXPECT_EQ(fetch("Probe"), 0);
+    Sleep(2500);  // the delivery is due in 200 ms, the loop's bound is 2 s
+    EXPECT_EQ(there(), 1);
+    EXPECT_NE(FileText(probeLog).find("VQ-NO-MESSAGE-LOOP"), std::string::npos)
+        << FileText(probeLog);
 
     host->Kill();
+    EXPECT_EQ(there(), 0);
     const DWORD start = GetTickCount();
     // The request after the host went reports no status, within the bound;
     // the link closes and opens again, on the stand-in's own world now.
@@ -769,7 +784,9 @@ TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
     EXPECT_EQ(speak("alone again"), 0);
     EXPECT_TRUE(statusCame && status == "0");
     EXPECT_EQ(kill(), 0);
-    SetEnvironmentVariableW(L"VELLQUIB_BUSY_PERCENT", nullptr);
+    for (const wchar_t* name : {L"VELLQUIB_BUSY_PERCENT", L"VELLQUIB_CHECK", L"VELLQUIB_LOG"}) {
+        SetEnvironmentVariableW(name, nullptr);
+    }
     FreeLibrary(library);
 
     Say(demo, 0, L"", L"After the host went");

@@ -168,6 +168,12 @@ bool FetchUntil(DemoDriver& demo, const std::function<bool(const std::wstring&)>
     return false;
 }
 
+// Fetches until txtVellText shows the line (at the start of a line).
+bool FetchUntilShown(DemoDriver& demo, const std::wstring& line, const std::wstring& what) {
+    return FetchUntil(
+        demo, [&](const std::wstring& t) { return Contains(t, L"\r\n" + line); }, what);
+}
+
 // Sends the line shown, then closes the program with "E&xit", which must end
 // it with exit code 0.
 void SendAndExit(DemoDriver& demo) {
@@ -665,19 +671,12 @@ TEST(EndToEnd, TwoDemosAndTheExampleMeetInOneHostWorld) {
 
     // A line of one plug-in reaches the other; an ESP only its addressee.
     Say(alice, 0, L"", L"Hello from Alice");
-    ASSERT_TRUE(FetchUntil(
-        bob, [](const std::wstring& t) { return Contains(t, L"\r\nAlice: Hello from Alice"); },
-        L"Alice's line at Bob"))
+    ASSERT_TRUE(FetchUntilShown(bob, L"Alice: Hello from Alice", L"Alice's line at Bob"))
         << ToUtf8(bob.Failure());
     Say(bob, 2, L"alice", L"psst, Bob here");
-    ASSERT_TRUE(FetchUntil(
-        alice,
-        [](const std::wstring& t) { return Contains(t, L"\r\nESP from Bob: psst, Bob here"); },
-        L"Bob's ESP at Alice"))
+    ASSERT_TRUE(FetchUntilShown(alice, L"ESP from Bob: psst, Bob here", L"Bob's ESP at Alice"))
         << ToUtf8(alice.Failure());
-    ASSERT_TRUE(FetchUntil(
-        bob, [](const std::wstring& t) { return Contains(t, L"\r\nESP to alice: psst, Bob here"); },
-        L"Bob's ESP in his own text"))
+    ASSERT_TRUE(FetchUntilShown(bob, L"ESP to alice: psst, Bob here", L"Bob's ESP in his own text"))
         << ToUtf8(bob.Failure());
     EXPECT_FALSE(Contains(bob.Text(IDC_txtVellText), L"Nobody called")) << "the ESP went nowhere";
 
@@ -692,12 +691,8 @@ TEST(EndToEnd, TwoDemosAndTheExampleMeetInOneHostWorld) {
     const std::string printed = FileText(output);
     EXPECT_NE(printed.find("You are here as Carol."), std::string::npos) << printed;
     EXPECT_EQ(printed.find("psst"), std::string::npos) << printed;
-    ASSERT_TRUE(FetchUntil(
-        alice,
-        [](const std::wstring& t) {
-            return Contains(t, L"\r\nCarol: Hello from the example plug-in");
-        },
-        L"the example's line at Alice"))
+    ASSERT_TRUE(FetchUntilShown(alice, L"Carol: Hello from the example plug-in",
+                                L"the example's line at Alice"))
         << ToUtf8(alice.Failure());
     ASSERT_DRIVEN(alice);
     ASSERT_DRIVEN(bob);
@@ -729,9 +724,7 @@ TEST(EndToEnd, AHostKilledMidSessionLeavesThePlugInResponsive) {
     ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
     demo.Click(IDC_cmdQuibRegister);
     Say(demo, 0, L"", L"Before the host went");
-    ASSERT_TRUE(FetchUntil(
-        demo, [](const std::wstring& t) { return Contains(t, L"\r\nAlice: Before the host went"); },
-        L"the line before the kill"))
+    ASSERT_TRUE(FetchUntilShown(demo, L"Alice: Before the host went", L"the line before the kill"))
         << ToUtf8(demo.Failure());
 
     // A plug-in of this process joins too, through the library's exports.

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "loaded_exports.h"
 #include "platform/win32/handles.h"
 #include "vellquib.h"
 
@@ -59,31 +60,18 @@ class Dll : public ::testing::Test {
         Env("VELLQUIB_HOST", "none");
         module_.Reset(LoadLibraryW(L"vellquib.dll"));
         ASSERT_TRUE(module_);
-        init_ = Proc<InitDDEProc>("InitDDE");
-        kill_ = Proc<KillDDEProc>("KillDDE");
-        reg_ = Proc<QuibRegisterProc>("QuibRegister");
-        unreg_ = Proc<QuibUnregisterProc>("QuibUnregister");
-        comm_ = Proc<QuibCommunicateProc>("QuibCommunicate");
-        get_ = Proc<QuibGetAllTextProc>("QuibGetAllText");
-        there_ = Proc<IsVellThereProc>("IsVellThere");
-        send_ = Proc<QuibSendProc>("QuibSend");
-        ASSERT_TRUE(init_ && kill_ && reg_ && unreg_ && comm_ && get_ && there_ && send_);
+        ASSERT_TRUE(host_.LookUp(module_.Get()));
     }
     void TearDown() override {
-        if (kill_) {
-            kill_();
+        if (host_.KillDDE) {
+            host_.KillDDE();
         }
         module_.Reset();  // after KillDDE
     }
 
     static void Env(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
 
-    template <typename P>
-    P Proc(const char* name) {
-        return reinterpret_cast<P>(reinterpret_cast<void*>(GetProcAddress(module_.Get(), name)));
-    }
-
-    int16_t Open() { return init_("Demo", &OnStatus, &OnMessage, &OnText); }
+    int16_t Open() { return host_.InitDDE("Demo", &OnStatus, &OnMessage, &OnText); }
 
     // Dispatches messages until pred holds or the time is up.
     template <typename Pred>
@@ -106,26 +94,19 @@ class Dll : public ::testing::Test {
     }
 
     int32_t Communicate(int16_t mode, std::string avatar, std::string message) {
-        return comm_("Demo", mode, avatar.data(), message.data());
+        return host_.QuibCommunicate("Demo", mode, avatar.data(), message.data());
     }
 
     // Fetches the buffer and waits for its delivery.
     std::string Fetch() {
         const size_t before = gRecord.texts.size();
-        EXPECT_EQ(get_("Demo"), 0);
+        EXPECT_EQ(host_.QuibGetAllText("Demo"), 0);
         EXPECT_TRUE(PumpUntil([&] { return gRecord.texts.size() > before; }));
         return gRecord.texts.size() > before ? gRecord.texts.back() : std::string();
     }
 
     quib::platform::UniqueModule module_;
-    InitDDEProc init_ = nullptr;
-    KillDDEProc kill_ = nullptr;
-    QuibRegisterProc reg_ = nullptr;
-    QuibUnregisterProc unreg_ = nullptr;
-    QuibCommunicateProc comm_ = nullptr;
-    QuibGetAllTextProc get_ = nullptr;
-    IsVellThereProc there_ = nullptr;
-    QuibSendProc send_ = nullptr;
+    LoadedExports host_;
 };
 
 bool Contains(const std::string& s, const std::string& part) {
@@ -134,14 +115,14 @@ bool Contains(const std::string& s, const std::string& part) {
 
 TEST_F(Dll, RegistrationDecidesTheStatusAndTextComesFromTheMessageLoop) {
     ASSERT_EQ(Open(), 0);
-    EXPECT_EQ(there_(), 1);
-    EXPECT_EQ(get_("Demo"), 10);
+    EXPECT_EQ(host_.IsVellThere(), 1);
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), 10);
     EXPECT_EQ(gRecord.statuses, std::vector<std::string>{VELLQUIB_STATUS_NOT_REGISTERED});
 
-    EXPECT_EQ(reg_("Demo"), 0);
-    EXPECT_EQ(reg_("Demo"), 1);              // already registered
-    EXPECT_EQ(gRecord.statuses.size(), 1u);  // registering reports no status
-    EXPECT_EQ(get_("Demo"), 0);
+    EXPECT_EQ(host_.QuibRegister("Demo"), 0);
+    EXPECT_EQ(host_.QuibRegister("Demo"), 1);  // already registered
+    EXPECT_EQ(gRecord.statuses.size(), 1u);    // registering reports no status
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), 0);
     EXPECT_EQ(gRecord.statuses.back(), VELLQUIB_STATUS_OK);
     EXPECT_TRUE(gRecord.texts.empty()) << "the text must come later, not inside the call";
 
@@ -157,13 +138,13 @@ TEST_F(Dll, RegistrationDecidesTheStatusAndTextComesFromTheMessageLoop) {
     PumpFor(100);
     EXPECT_EQ(gRecord.texts.size(), 1u);
 
-    EXPECT_EQ(unreg_("Demo"), 0);
+    EXPECT_EQ(host_.QuibUnregister("Demo"), 0);
     EXPECT_EQ(Communicate(0, "", "hi"), 10);
 }
 
 TEST_F(Dll, SpokenLinesAndEspAnswersAppearInTheNextFetch) {
     ASSERT_EQ(Open(), 0);
-    reg_("Demo");
+    host_.QuibRegister("Demo");
     gRecord.messages.clear();
     EXPECT_EQ(Communicate(0, "", "Hello world"), 0);
     ASSERT_FALSE(gRecord.messages.empty());
@@ -185,26 +166,26 @@ TEST_F(Dll, SpokenLinesAndEspAnswersAppearInTheNextFetch) {
 
 TEST_F(Dll, UnusableArgumentsAnswerMinusOne) {
     ASSERT_EQ(Open(), 0);
-    reg_("Demo");
+    host_.QuibRegister("Demo");
     std::string empty, line = "x";
-    EXPECT_EQ(comm_(nullptr, 0, empty.data(), line.data()), -1);
-    EXPECT_EQ(comm_("Demo", 0, nullptr, line.data()), -1);
-    EXPECT_EQ(comm_("Demo", 0, empty.data(), nullptr), -1);
-    EXPECT_EQ(comm_("Demo", 7, empty.data(), line.data()), -1);
-    EXPECT_EQ(comm_("Demo", 2, empty.data(), line.data()), -1);
-    EXPECT_EQ(get_(""), -1);
-    EXPECT_EQ(send_("Demo", nullptr), -1);
+    EXPECT_EQ(host_.QuibCommunicate(nullptr, 0, empty.data(), line.data()), -1);
+    EXPECT_EQ(host_.QuibCommunicate("Demo", 0, nullptr, line.data()), -1);
+    EXPECT_EQ(host_.QuibCommunicate("Demo", 0, empty.data(), nullptr), -1);
+    EXPECT_EQ(host_.QuibCommunicate("Demo", 7, empty.data(), line.data()), -1);
+    EXPECT_EQ(host_.QuibCommunicate("Demo", 2, empty.data(), line.data()), -1);
+    EXPECT_EQ(host_.QuibGetAllText(""), -1);
+    EXPECT_EQ(host_.QuibSend("Demo", nullptr), -1);
     EXPECT_EQ(gRecord.statuses, std::vector<std::string>(7, VELLQUIB_STATUS_REFUSED));
-    EXPECT_EQ(reg_(nullptr), -1);
-    EXPECT_EQ(send_("Demo", "anything"), 0);
+    EXPECT_EQ(host_.QuibRegister(nullptr), -1);
+    EXPECT_EQ(host_.QuibSend("Demo", "anything"), 0);
 }
 
 TEST_F(Dll, BusyHostAnswersSixUntilItGoesThrough) {
     Env("VELLQUIB_BUSY_PERCENT", "100");
     ASSERT_EQ(Open(), 0);
-    reg_("Demo");
+    host_.QuibRegister("Demo");
     for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(get_("Demo"), 6);
+        EXPECT_EQ(host_.QuibGetAllText("Demo"), 6);
     }
     PumpFor(50);
     EXPECT_TRUE(gRecord.texts.empty());  // busy requests deliver nothing
@@ -215,41 +196,42 @@ TEST_F(Dll, KillStopsEverythingAndLaterCallsAnswerMinusOne) {
     Env("VELLQUIB_CHATTER_MS", "20");
     ASSERT_EQ(Open(), 0);
     EXPECT_EQ(Open(), 2);  // one link per process
-    reg_("Demo");
-    EXPECT_EQ(get_("Demo"), 0);
+    host_.QuibRegister("Demo");
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), 0);
     const size_t statuses = gRecord.statuses.size();
-    EXPECT_EQ(kill_(), 0);
+    EXPECT_EQ(host_.KillDDE(), 0);
     gRecord.messages.clear();
     PumpFor(400);
     EXPECT_TRUE(gRecord.texts.empty()) << "a delivery after KillDDE";
     EXPECT_TRUE(gRecord.messages.empty()) << "chatter after KillDDE";
 
     std::string a, m = "x";
-    EXPECT_EQ(kill_(), -1);
-    EXPECT_EQ(reg_("Demo"), -1);
-    EXPECT_EQ(unreg_("Demo"), -1);
-    EXPECT_EQ(comm_("Demo", 0, a.data(), m.data()), -1);
-    EXPECT_EQ(get_("Demo"), -1);
-    EXPECT_EQ(send_("Demo", "x"), -1);
-    EXPECT_EQ(there_(), 0);
+    EXPECT_EQ(host_.KillDDE(), -1);
+    EXPECT_EQ(host_.QuibRegister("Demo"), -1);
+    EXPECT_EQ(host_.QuibUnregister("Demo"), -1);
+    EXPECT_EQ(host_.QuibCommunicate("Demo", 0, a.data(), m.data()), -1);
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), -1);
+    EXPECT_EQ(host_.QuibSend("Demo", "x"), -1);
+    EXPECT_EQ(host_.IsVellThere(), 0);
     EXPECT_EQ(gRecord.statuses.size(), statuses);
 
     // The link opens again, with a fresh world.
     ASSERT_EQ(Open(), 0);
-    EXPECT_EQ(get_("Demo"), 10);
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), 10);
 }
 
 TEST_F(Dll, CallbacksStayOnTheOpeningThread) {
     Env("VELLQUIB_CHATTER_MS", "20");
     ASSERT_EQ(Open(), 0);
-    reg_("Demo");
+    host_.QuibRegister("Demo");
     int32_t fromOther = 0;
     std::thread([&] {
         std::string a, m = "x";
-        fromOther = comm_("Demo", 0, a.data(), m.data()) + get_("Demo") + reg_("Demo") + kill_();
+        fromOther = host_.QuibCommunicate("Demo", 0, a.data(), m.data()) +
+                    host_.QuibGetAllText("Demo") + host_.QuibRegister("Demo") + host_.KillDDE();
     }).join();
     EXPECT_EQ(fromOther, -4);
-    EXPECT_EQ(there_(), 1);  // the other thread's KillDDE did not close it
+    EXPECT_EQ(host_.IsVellThere(), 1);  // the other thread's KillDDE did not close it
     Fetch();
     gRecord.messages.clear();
     ASSERT_TRUE(PumpUntil([] { return gRecord.messages.size() >= 3; }));
@@ -265,11 +247,11 @@ TEST_F(Dll, CallbacksStayOnTheOpeningThread) {
 TEST_F(Dll, InitResultCanBeForcedToFail) {
     Env("VELLQUIB_INIT_RESULT", "7");
     EXPECT_EQ(Open(), 7);
-    EXPECT_EQ(there_(), 0);
-    EXPECT_EQ(get_("Demo"), -1);
-    EXPECT_EQ(init_(nullptr, &OnStatus, &OnMessage, &OnText), -1);
+    EXPECT_EQ(host_.IsVellThere(), 0);
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), -1);
+    EXPECT_EQ(host_.InitDDE(nullptr, &OnStatus, &OnMessage, &OnText), -1);
     Env("VELLQUIB_INIT_RESULT", nullptr);
-    EXPECT_EQ(init_("", &OnStatus, &OnMessage, &OnText), -1);
+    EXPECT_EQ(host_.InitDDE("", &OnStatus, &OnMessage, &OnText), -1);
 }
 
 // The stand-in's link window of this process: programs beside the test
@@ -294,20 +276,20 @@ HWND OwnLinkWindow() {
 TEST_F(Dll, UnloadingWithoutKillKeepsTheLibraryAndItsLinkUntilKillDDE) {
     Env("VELLQUIB_CHATTER_MS", "10");
     ASSERT_EQ(Open(), 0);
-    reg_("Demo");
-    EXPECT_EQ(get_("Demo"), 0);  // a delivery is posted to the link window
+    host_.QuibRegister("Demo");
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), 0);  // a delivery is posted to the link window
     module_.Reset();
     ASSERT_NE(GetModuleHandleW(L"vellquib.dll"), nullptr);
     EXPECT_NE(OwnLinkWindow(), nullptr);
     EXPECT_TRUE(PumpUntil([] { return !gRecord.texts.empty(); }));
 
     module_.Reset(LoadLibraryW(L"vellquib.dll"));  // the same library, link and all
-    EXPECT_EQ(there_(), 1);
-    EXPECT_EQ(kill_(), 0);
+    EXPECT_EQ(host_.IsVellThere(), 1);
+    EXPECT_EQ(host_.KillDDE(), 0);
     module_.Reset();
     EXPECT_EQ(GetModuleHandleW(L"vellquib.dll"), nullptr);
     EXPECT_EQ(OwnLinkWindow(), nullptr);
-    kill_ = nullptr;
+    host_.KillDDE = nullptr;
     gRecord = Record();
     PumpFor(100);  // would run the unloaded window procedure
     EXPECT_TRUE(gRecord.messages.empty());
@@ -328,8 +310,8 @@ TEST_F(Dll, WorldAndScriptAnswerThroughTheSameLink) {
         gRecord = Record();
         Env("VELLQUIB_SCRIPT", script);
         ASSERT_EQ(Open(), 0);
-        reg_("Demo");
-        EXPECT_EQ(get_("Demo"), 0);
+        host_.QuibRegister("Demo");
+        EXPECT_EQ(host_.QuibGetAllText("Demo"), 0);
         EXPECT_TRUE(gRecord.texts.empty());
         ASSERT_TRUE(PumpUntil([] { return !gRecord.texts.empty(); }));
         if (script) {
@@ -338,12 +320,12 @@ TEST_F(Dll, WorldAndScriptAnswerThroughTheSameLink) {
 
         const size_t statuses = gRecord.statuses.size();
         int32_t fromOther = 0;
-        std::thread([&] { fromOther = get_("Demo"); }).join();
+        std::thread([&] { fromOther = host_.QuibGetAllText("Demo"); }).join();
         EXPECT_EQ(fromOther, -1);
         EXPECT_EQ(gRecord.statuses.size(), statuses);
 
-        EXPECT_EQ(get_("Demo"), 0);
-        EXPECT_EQ(kill_(), 0);
+        EXPECT_EQ(host_.QuibGetAllText("Demo"), 0);
+        EXPECT_EQ(host_.KillDDE(), 0);
         PumpFor(250);
         EXPECT_EQ(gRecord.texts.size(), 1u) << "a delivery after KillDDE";
         for (DWORD t : gRecord.threads) {
@@ -361,12 +343,12 @@ void VELLQUIB_CALL KillingOnMessage(const char*, int32_t, int16_t, const char*, 
 }
 
 TEST_F(Dll, ClosingFromInsideACallbackIsSafe) {
-    gKillFromCallback = kill_;
-    ASSERT_EQ(init_("Demo", &OnStatus, &KillingOnMessage, &OnText), 0);
-    EXPECT_EQ(reg_("Demo"), 0);  // its notice closes the link
+    gKillFromCallback = host_.KillDDE;
+    ASSERT_EQ(host_.InitDDE("Demo", &OnStatus, &KillingOnMessage, &OnText), 0);
+    EXPECT_EQ(host_.QuibRegister("Demo"), 0);  // its notice closes the link
     EXPECT_EQ(gRecord.messages.size(), 1u);
-    EXPECT_EQ(there_(), 0);
-    EXPECT_EQ(get_("Demo"), -1);
+    EXPECT_EQ(host_.IsVellThere(), 0);
+    EXPECT_EQ(host_.QuibGetAllText("Demo"), -1);
 }
 
 }  // namespace

@@ -16,18 +16,14 @@
 #include <functional>
 #include <string>
 
+#include "loaded_exports.h"
 #include "vellquib.h"
 
 namespace {
 
 constexpr char kName[] = "RuleBreaker";
 
-InitDDEProc Init;
-KillDDEProc Kill;
-QuibRegisterProc Register;
-QuibCommunicateProc Communicate;
-QuibGetAllTextProc GetAllText;
-IsVellThereProc There;
+LoadedExports gHost;
 HMODULE gLibrary;
 
 std::function<void()> gInsideStatus;  // done once, inside the next status
@@ -54,23 +50,9 @@ std::string OwnFolder() {
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-template <typename Proc>
-Proc Export(const char* name) {
-    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(gLibrary, name)));
-}
-
 bool Load() {
     gLibrary = LoadLibraryA((OwnFolder() + "vellquib.dll").c_str());
-    if (!gLibrary) {
-        return false;
-    }
-    Init = Export<InitDDEProc>("InitDDE");
-    Kill = Export<KillDDEProc>("KillDDE");
-    Register = Export<QuibRegisterProc>("QuibRegister");
-    Communicate = Export<QuibCommunicateProc>("QuibCommunicate");
-    GetAllText = Export<QuibGetAllTextProc>("QuibGetAllText");
-    There = Export<IsVellThereProc>("IsVellThere");
-    return Init && Kill && Register && Communicate && GetAllText && There;
+    return gLibrary && gHost.LookUp(gLibrary);
 }
 
 // The stand-in answers from this script instead of its world.
@@ -84,10 +66,10 @@ void UseScript(const char* rule, const char* text) {
 }
 
 void Open() {
-    Init(kName, OnStatus, OnMessage, OnText);
+    gHost.InitDDE(kName, OnStatus, OnMessage, OnText);
 }
 void Say() {
-    Communicate(kName, 0, gAvatar, gMessage);
+    gHost.QuibCommunicate(kName, 0, gAvatar, gMessage);
 }
 
 // Dispatches the thread's messages until the text came or ms passed.
@@ -108,7 +90,7 @@ constexpr char kOverwritingHost[] =
     "QuibCommunicate 6\n  write message \"WORLD!\"\nQuibCommunicate 0\n";
 
 DWORD WINAPI OtherThread(void*) {
-    return static_cast<DWORD>(There());
+    return static_cast<DWORD>(gHost.IsVellThere());
 }
 
 struct Breaker {
@@ -121,16 +103,16 @@ const Breaker kRules[] = {
      [](int) {
          SetEnvironmentVariableA("VELLQUIB_DELIVERY_MS", "50");
          Open();
-         Register(kName);
+         gHost.QuibRegister(kName);
          Say();
-         GetAllText(kName);
+         gHost.QuibGetAllText(kName);
          WaitForText(5000);
-         Kill();
+         gHost.KillDDE();
      }},
     {"unload-before-kill",
      [](int) {
          Open();
-         Register(kName);
+         gHost.QuibRegister(kName);
          FreeLibrary(gLibrary);
      }},
     {"thread-caller",
@@ -139,38 +121,38 @@ const Breaker kRules[] = {
          const HANDLE thread = CreateThread(nullptr, 0, &OtherThread, nullptr, 0, nullptr);
          WaitForSingleObject(thread, INFINITE);
          CloseHandle(thread);
-         Kill();
+         gHost.KillDDE();
      }},
     {"call-in-callback",
      [](int) {
          Open();
-         Register(kName);
+         gHost.QuibRegister(kName);
          gInsideStatus = [] { Say(); };
          Say();
-         Kill();
+         gHost.KillDDE();
      }},
     {"no-message-loop",
      [](int) {
          SetEnvironmentVariableA("VELLQUIB_DELIVERY_MS", "0");
          Open();
-         Register(kName);
-         GetAllText(kName);
+         gHost.QuibRegister(kName);
+         gHost.QuibGetAllText(kName);
          Sleep(2600);  // waits for the text without dispatching messages
-         Kill();
+         gHost.KillDDE();
      }},
     {"null-argument",
      [](int) {
          Open();
-         Register(kName);
-         Communicate(kName, 0, nullptr, gMessage);
-         Kill();
+         gHost.QuibRegister(kName);
+         gHost.QuibCommunicate(kName, 0, nullptr, gMessage);
+         gHost.KillDDE();
      }},
     {"buffer-not-writable",
      [](int) {
          Open();
-         Register(kName);
-         Communicate(kName, 0, const_cast<char*>(""), const_cast<char*>("Hello"));
-         Kill();
+         gHost.QuibRegister(kName);
+         gHost.QuibCommunicate(kName, 0, const_cast<char*>(""), const_cast<char*>("Hello"));
+         gHost.KillDDE();
      }},
     {"repeat-not-as-left",
      [](int) {
@@ -178,7 +160,7 @@ const Breaker kRules[] = {
          Open();
          Say();
          Say();  // "WORLD!": the NUL the host overwrote was not put back
-         Kill();
+         gHost.KillDDE();
      }},
     {"buffer-written-after-call",
      [](int) {
@@ -187,32 +169,32 @@ const Breaker kRules[] = {
          Say();
          std::strcpy(gMessage, "Hello");  // its own text again, not what was left
          Say();
-         Kill();
+         gHost.KillDDE();
      }},
     {"retry-after-refused",
      [](int) {
          Open();
-         Register(kName);
-         Communicate(kName, 7, gAvatar, gMessage);  // no such mode: "-1"
-         Communicate(kName, 7, gAvatar, gMessage);
-         Kill();
+         gHost.QuibRegister(kName);
+         gHost.QuibCommunicate(kName, 7, gAvatar, gMessage);  // no such mode: "-1"
+         gHost.QuibCommunicate(kName, 7, gAvatar, gMessage);
+         gHost.KillDDE();
      }},
     {"repeat-without-register",
      [](int) {
          Open();
          Say();  // "10"
          Say();
-         Kill();
+         gHost.KillDDE();
      }},
     {"retry-unbounded",
      [](int) {
          SetEnvironmentVariableA("VELLQUIB_BUSY_PERCENT", "100");
          Open();
-         Register(kName);
+         gHost.QuibRegister(kName);
          for (int i = 0; i < 1001; ++i) {
              Say();
          }
-         Kill();
+         gHost.KillDDE();
      }},
     {"retry-without-status",
      [](int) {
@@ -220,39 +202,39 @@ const Breaker kRules[] = {
          Open();
          Say();
          Say();
-         Kill();
+         gHost.KillDDE();
      }},
     {"call-before-init",
      [](int) {
-         Register(kName);
+         gHost.QuibRegister(kName);
          Open();
-         Kill();
+         gHost.KillDDE();
      }},
     {"init-twice",
      [](int) {
          Open();
          Open();
-         Kill();
+         gHost.KillDDE();
      }},
     {"init-after-kill",
      [](int) {
          Open();
-         Kill();
+         gHost.KillDDE();
          Open();
-         Kill();
+         gHost.KillDDE();
      }},
     {"name-changed",
      [](int) {
          Open();
-         Register("SomeoneElse");
-         Kill();
+         gHost.QuibRegister("SomeoneElse");
+         gHost.KillDDE();
      }},
     {"call-after-kill",
      [](int times) {
          Open();
-         Kill();
+         gHost.KillDDE();
          for (int i = 0; i < times; ++i) {
-             There();
+             gHost.IsVellThere();
          }
      }},
 };

@@ -19,16 +19,6 @@ ChatLine SeenByHost(std::string_view from, std::string_view to, std::string_view
             "ESP from " + std::string(from) + " to " + std::string(to) + ": " + std::string(text)};
 }
 
-std::string_view Trimmed(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && s.back() == ' ') {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 }  // namespace
 
 HostWorld::HostWorld(Config config) : config_(std::move(config)), host_(config_) {
@@ -166,7 +156,7 @@ HostWorld::Answer HostWorld::Call(MemberId id, const standin::wire::Request& q) 
             const std::vector<ChatLine> own = view.TakeNewLines();
             for (const ChatLine& l : own) {
                 if (q.mode == 2 && l.kind == standin::LineKind::EspFromUser) {
-                    const std::string_view to = Trimmed(q.avatar);
+                    const std::string_view to = standin::TrimBlanks(q.avatar);
                     host_.AddLine(SeenByHost(m->user, to, l.text));
                     for (Member& o : members_) {
                         if (o.id != id && standin::SameAvatarName(o.user, to)) {
@@ -211,7 +201,7 @@ void HostWorld::Chatter() {
 bool HostWorld::Say(std::string_view speaker, int mode, std::string_view to,
                     std::string_view text) {
     const std::string said = standin::OneLine(text);
-    const std::string who(Trimmed(speaker));
+    const std::string who(standin::TrimBlanks(speaker));
     if (!standin::UsableAvatarName(who) || said.empty() || mode < 0 || mode > 2) {
         return false;
     }
@@ -234,7 +224,7 @@ bool HostWorld::Say(std::string_view speaker, int mode, std::string_view to,
             break;
         }
         default: {
-            const std::string_view addressee = Trimmed(to);
+            const std::string_view addressee = standin::TrimBlanks(to);
             bool found = false;
             for (Member& m : members_) {
                 if (standin::SameAvatarName(m.user, addressee)) {

@@ -50,16 +50,6 @@ std::string Lower(std::string_view s) {
     return out;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && s.back() == ' ') {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 ChatLine Speech(std::string speaker, std::string text) {
     std::string line = speaker + ": " + text;
     return {LineKind::Speech, std::move(speaker), std::move(text), std::move(line)};
@@ -309,6 +299,16 @@ void World::AddLine(ChatLine line) {
 
 std::vector<ChatLine> World::TakeNewLines() {
     return std::exchange(fresh_, {});
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && s.back() == ' ') {
+        s.remove_suffix(1);
+    }
+    return s;
 }
 
 bool UsableAvatarName(std::string_view name) {

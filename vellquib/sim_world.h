@@ -155,6 +155,9 @@ class World {
 // them) become blanks, and it is cut to kMaxMessageBytes.
 std::string OneLine(std::string_view text);
 
+// The text without the blanks around it.
+std::string_view TrimBlanks(std::string_view s);
+
 // Whether a name can stand for an avatar: not empty, at most 32 bytes, no
 // control characters, no ": ", not "<system>".
 bool UsableAvatarName(std::string_view name);

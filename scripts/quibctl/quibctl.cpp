@@ -82,12 +82,8 @@ HWND WaitShown(const wchar_t* windowClass, DWORD processId, DWORD timeoutMs) {
     }
 }
 
-int WaitShownCommand(DWORD timeoutMs) {
-    HWND w = WaitShown(QUIBDEMO_WINDOW_CLASS, 0, timeoutMs);
-    if (!w) {
-        std::fprintf(stderr, "quibctl: no QuibDemo window appeared\n");
-        return 1;
-    }
+// Waits until the program of the window waits for input.
+void WaitIdle(HWND w, DWORD timeoutMs) {
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
     if (const UniqueKernelHandle process(
@@ -95,6 +91,15 @@ int WaitShownCommand(DWORD timeoutMs) {
         process) {
         WaitForInputIdle(process.Get(), timeoutMs);
     }
+}
+
+int WaitShownCommand(DWORD timeoutMs) {
+    HWND w = WaitShown(QUIBDEMO_WINDOW_CLASS, 0, timeoutMs);
+    if (!w) {
+        std::fprintf(stderr, "quibctl: no QuibDemo window appeared\n");
+        return 1;
+    }
+    WaitIdle(w, timeoutMs);
     return 0;
 }
 
@@ -369,13 +374,7 @@ int WaitHostCommand(DWORD timeoutMs) {
         }
         Sleep(10);
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(shown, &pid);
-    if (const UniqueKernelHandle process(
-            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
-        process) {
-        WaitForInputIdle(process.Get(), timeoutMs);
-    }
+    WaitIdle(shown, timeoutMs);
     return 0;
 }
 

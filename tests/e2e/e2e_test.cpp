@@ -168,6 +168,20 @@ bool FetchUntil(DemoDriver& demo, const std::function<bool(const std::wstring&)>
     return false;
 }
 
+// Types the line, takes the first mode with the keyboard, sends it and asks
+// for the text at once; false when "&Communicate" never became enabled.
+bool AskThenFetch(DemoDriver& demo, const std::wstring& line) {
+    demo.Type(IDC_txtText, line);
+    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
+    if (!demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
+                      L"\"&Communicate\" to be enabled")) {
+        return false;
+    }
+    demo.Click(IDC_cmdCommunicate);
+    demo.Click(IDC_cmdGetText);
+    return true;
+}
+
 // Fetches until txtVellText shows the line (at the start of a line).
 bool FetchUntilShown(DemoDriver& demo, const std::wstring& line, const std::wstring& what) {
     return FetchUntil(
@@ -460,12 +474,7 @@ TEST(EndToEnd, ABusyHostIsAskedAgainUntilTheLineGoesThrough) {
                             "\"Visitor: Anyone there?\"\n");
     DemoDriver demo(host.Environment());
     ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
-    demo.Type(IDC_txtText, L"Anyone there?");
-    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
-    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
-                             L"\"&Communicate\" to be enabled"));
-    demo.Click(IDC_cmdCommunicate);
-    demo.Click(IDC_cmdGetText);
+    ASSERT_TRUE(AskThenFetch(demo, L"Anyone there?"));
     ASSERT_TRUE(demo.WaitFor(
         [&] {
             return demo.Text(IDC_txtVellText) ==
@@ -821,12 +830,7 @@ TEST(EndToEnd, WithChecksOnASessionBreaksOnlyTheDocumentedRules) {
     env[L"VELLQUIB_CHECK"] = L"1";
     DemoDriver demo(env);
     ASSERT_TRUE(demo.Start()) << ToUtf8(demo.Failure());
-    demo.Type(IDC_txtText, L"Anyone there?");
-    demo.Key(IDC_cboCommunicationMode, VK_DOWN);
-    ASSERT_TRUE(demo.WaitFor([&] { return demo.Enabled(IDC_cmdCommunicate); }, kWaitMs,
-                             L"\"&Communicate\" to be enabled"));
-    demo.Click(IDC_cmdCommunicate);
-    demo.Click(IDC_cmdGetText);
+    ASSERT_TRUE(AskThenFetch(demo, L"Anyone there?"));
     const std::vector<std::wstring> speakers = {L"Edda", L"Visitor"};
     ASSERT_TRUE(demo.WaitFor([&] { return demo.ListItems(IDC_lstAvatars) == speakers; }, kWaitMs,
                              L"the speakers in lstAvatars"))

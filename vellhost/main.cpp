@@ -21,6 +21,7 @@
 #include "host_server.h"
 #include "host_world.h"
 #include "owned.h"
+#include "owned_win32.h"
 #include "process_log.h"
 
 namespace {
@@ -93,10 +94,6 @@ std::wstring ControlText(HWND control) {
         static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return text;
 }
-
-struct FontCloser {
-    void operator()(HFONT f) const { DeleteObject(f); }
-};
 
 // A window's device context with a font chosen into it, given back at the end.
 class FontDC {
@@ -478,7 +475,7 @@ class HostWindow {
     HINSTANCE instance_;
     HWND window_ = nullptr;
     int dpi_ = 96;
-    std::unique_ptr<std::remove_pointer_t<HFONT>, FontCloser> font_;
+    quib::standin::OwnedFont font_;
     // The newest lines of the log, how many came in all, and how many of
     // them the pane shows and holds; under the server's lock.
     std::deque<std::string> log_;

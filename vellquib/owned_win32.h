@@ -30,6 +30,9 @@ using OwnedHandle = std::unique_ptr<void, ClosedBy<HANDLE, &CloseHandle>>;
 // made it.
 using OwnedWindow = std::unique_ptr<std::remove_pointer_t<HWND>, ClosedBy<HWND, &DestroyWindow>>;
 
+// A font this code made (CreateFontIndirect).
+using OwnedFont = std::unique_ptr<std::remove_pointer_t<HFONT>, ClosedBy<HFONT, &DeleteObject>>;
+
 // Memory that a system call allocated with LocalAlloc (FormatMessage with
 // FORMAT_MESSAGE_ALLOCATE_BUFFER).
 template <typename T>

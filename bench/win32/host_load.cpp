@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "owned_win32.h"
 #include "vellquib.h"
 
 namespace {
@@ -72,11 +73,7 @@ double PrivateKiB(HANDLE process) {
     return static_cast<double>(pmc.PagefileUsage) / 1024.0;
 }
 
-// A kernel handle, closed at the end.
-struct HandleCloser {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
+using Handle = quib::standin::OwnedHandle;
 
 template <typename Proc>
 Proc Exported(HMODULE library, const char* name) {

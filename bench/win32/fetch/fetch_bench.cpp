@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -259,14 +260,13 @@ void MeasureFetch(frmDemo& window, size_t bytes, const char* label, int rounds) 
 // The CPU time Linux accounts to the Wine process (utime + stime of
 // /proc/self/stat, reached through Wine's Z: drive); negative when unreadable.
 double LinuxCpuSeconds() {
-    FILE* f = std::fopen("Z:\\proc\\self\\stat", "r");
-    if (!f) {
+    std::ifstream stat("Z:\\proc\\self\\stat", std::ios::binary);
+    if (!stat) {
         return -1;
     }
     char line[1024] = {};
-    const size_t n = std::fread(line, 1, sizeof line - 1, f);
-    std::fclose(f);
-    line[n] = '\0';
+    stat.read(line, sizeof line - 1);
+    line[stat.gcount()] = '\0';
     // Fields after the command name, which ends with the last ')'.
     const char* p = std::strrchr(line, ')');
     if (!p) {

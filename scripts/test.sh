@@ -72,8 +72,8 @@ trap cleanup EXIT
 
 # A new prefix takes one core for 20 s, or for about 2 minutes where 32-bit
 # code runs only emulated (Wine's 32-bit half of a 64-bit prefix): it is made
-# in the background from here on, while the native build, the fuzzers and the
-# Windows builds run. No build runs a Windows
+# in the background from here on, while the native build, the fuzzers (which
+# leave a core free) and the Windows builds run. No build runs a Windows
 # program; ctest waits for the prefix (and makes it when run by hand).
 if [ -n "$wine_tests" ]; then
     if [ "$win" = win64 ]; then
@@ -96,24 +96,6 @@ run_step "native configure" quib_quiet cmake --preset native
 run_step "native build" build_preset native
 run_step "native tests" ctest --preset native -j2
 
-# --- fuzzers: built and run in the background beside the Windows builds ---------
-# Each target runs for a fixed time on one core, which the builds share; the
-# Windows tests start only once they are done.
-fuzz_job=
-if [ -x fuzz/run.sh ]; then
-    fuzz_log="$root/build/fuzz.log"
-    mkdir -p build
-    fuzz/run.sh "${QUIB_FUZZ_SECONDS:-20}" >"$fuzz_log" 2>&1 &
-    fuzz_job=$!
-    background+=("$fuzz_job")
-fi
-fuzz_wait() {
-    local status=0
-    wait "$fuzz_job" || status=$?
-    cat "$fuzz_log" 2>/dev/null
-    return "$status"
-}
-
 # --- the 32-bit program where its tests do not run under Wine --------------------
 smoke_job=
 if [ -z "$wine_tests" ] || [ "$win" != win32 ]; then
@@ -133,7 +115,7 @@ if [ -z "$wine_tests" ] || [ "$win" != win32 ]; then
     if [ -n "$wine_tests" ]; then
         # The smoke of the 32-bit program (tests/e2e/smoke.sh): started in the
         # 64-bit prefix once it is ready (wine-run.sh waits for it), emulated,
-        # driven by the 64-bit quibctl; it runs beside the fuzzers and the build.
+        # driven by the 64-bit quibctl; it runs beside the fuzzers.
         run_step "$win quibctl" cmake --build --preset "$win" --target quibctl
         smoke_log="$root/build/$win/smoke.log"
         (
@@ -146,14 +128,17 @@ if [ -z "$wine_tests" ] || [ "$win" != win32 ]; then
     fi
 fi
 
+# --- fuzzers ----------------------------------------------------------------
+if [ -x fuzz/run.sh ]; then
+    run_step "fuzzers" fuzz/run.sh "${QUIB_FUZZ_SECONDS:-20}"
+fi
+
 # --- Windows under Wine -------------------------------------------------------
 if [ -z "$wine_tests" ]; then
-    [ -z "$fuzz_job" ] || run_step "fuzzers (run in the background)" fuzz_wait
     echo "=== Windows tests under Wine: skipped (QUIB_WINE=0)"
     summary+=("Windows tests under Wine: skipped (QUIB_WINE=0)")
 else
     run_step "$win build" build_preset "$win"
-    [ -z "$fuzz_job" ] || run_step "fuzzers (run in the background)" fuzz_wait
     run_step "wine prefix (made in the background)" wait "$prefix_job"
     if [ -n "$smoke_job" ]; then
         smoke_wait() {

@@ -261,18 +261,19 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
             if (!q) {
                 return FALSE;
             }
-            std::vector<std::string> args = {standin::Quoted(q->plugin)};
+            const std::string_view name = standin::ExportName(q->what);
+            const std::string plugin = standin::Quoted(q->plugin);
+            std::string call;
             if (q->what == standin::Export::QuibCommunicate) {
-                args = {standin::Quoted(q->plugin), std::to_string(q->mode),
-                        standin::Quoted(q->avatar), standin::Quoted(q->message)};
+                call = standin::Invocation(
+                    name, {plugin, std::to_string(q->mode), standin::Quoted(q->avatar),
+                           standin::Quoted(q->message)});
             } else if (q->what == standin::Export::QuibSend) {
-                args.push_back(standin::Quoted(q->command));
+                call = standin::Invocation(name, {plugin, standin::Quoted(q->command)});
+            } else {
+                call = standin::Invocation(name, {plugin});
             }
-            std::string call = std::string(standin::ExportName(q->what)) + "(";
-            for (size_t i = 0; i < args.size(); ++i) {
-                call += (i ? ", " : "") + args[i];
-            }
-            Log('>', call + ")", id);
+            Log('>', call, id);
             HostWorld::Answer a = world_.Call(id, *q);
             reply.result = a.result;
             reply.status = a.status;

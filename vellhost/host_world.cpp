@@ -8,11 +8,6 @@ namespace quib::vellhost {
 
 namespace {
 
-ChatLine EspLine(std::string_view from, std::string_view text) {
-    return {standin::LineKind::EspToUser, std::string(from), std::string(text),
-            "ESP from " + std::string(from) + ": " + std::string(text)};
-}
-
 // The host's view of a private line: who wrote to whom.
 ChatLine SeenByHost(std::string_view from, std::string_view to, std::string_view text) {
     return {standin::LineKind::EspToUser, std::string(from), std::string(text),
@@ -160,7 +155,8 @@ HostWorld::Answer HostWorld::Call(MemberId id, const standin::wire::Request& q) 
                     host_.AddLine(SeenByHost(m->user, to, l.text));
                     for (Member& o : members_) {
                         if (o.id != id && standin::SameAvatarName(o.user, to)) {
-                            o.view->AddLine(EspLine(m->user, l.text));
+                            o.view->AddLine(
+                                standin::EspToUser(std::string(m->user), std::string(l.text)));
                         }
                     }
                 } else if (l.kind == standin::LineKind::Speech ||
@@ -228,7 +224,7 @@ bool HostWorld::Say(std::string_view speaker, int mode, std::string_view to,
             bool found = false;
             for (Member& m : members_) {
                 if (standin::SameAvatarName(m.user, addressee)) {
-                    m.view->AddLine(EspLine(who, said));
+                    m.view->AddLine(standin::EspToUser(std::string(who), std::string(said)));
                     found = true;
                 }
             }

@@ -55,11 +55,6 @@ ChatLine Speech(std::string speaker, std::string text) {
     return {LineKind::Speech, std::move(speaker), std::move(text), std::move(line)};
 }
 
-ChatLine EspToUser(std::string speaker, std::string text) {
-    std::string line = "ESP from " + speaker + ": " + text;
-    return {LineKind::EspToUser, std::move(speaker), std::move(text), std::move(line)};
-}
-
 ChatLine SystemNotice(std::string text) {
     std::string line = std::string(kSystem) + ": " + text;
     return {LineKind::Notice, std::string(kSystem), std::move(text), std::move(line)};
@@ -299,6 +294,11 @@ void World::AddLine(ChatLine line) {
 
 std::vector<ChatLine> World::TakeNewLines() {
     return std::exchange(fresh_, {});
+}
+
+ChatLine EspToUser(std::string speaker, std::string text) {
+    std::string line = "ESP from " + speaker + ": " + text;
+    return {LineKind::EspToUser, std::move(speaker), std::move(text), std::move(line)};
 }
 
 std::string_view TrimBlanks(std::string_view s) {

@@ -155,6 +155,9 @@ class World {
 // them) become blanks, and it is cut to kMaxMessageBytes.
 std::string OneLine(std::string_view text);
 
+// A private line to the user: "ESP from Speaker: text".
+ChatLine EspToUser(std::string speaker, std::string text);
+
 // The text without the blanks around it.
 std::string_view TrimBlanks(std::string_view s);
 

@@ -7,6 +7,8 @@
 #
 #   fuzz/run.sh 20      the short run of the test command
 #   fuzz/run.sh 600     a longer run (ten minutes per target)
+#   fuzz/run.sh build   the build alone (the test command builds first, and
+#                       runs the fuzzers later beside the Windows tests)
 #
 # The corpora in build/fuzz/corpus grow from run to run.
 set -euo pipefail
@@ -14,6 +16,10 @@ set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
 
 seconds=${1:-20}
+if ! [[ $seconds =~ ^(build|[1-9][0-9]*)$ ]]; then
+    echo "usage: fuzz/run.sh [SECONDS | build]" >&2
+    exit 2
+fi
 build=build/fuzz
 targets=(text_callback text_limits tokenizer avatar_list)
 
@@ -24,6 +30,7 @@ if ! quib_quiet cmake -S fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang \
     echo "fuzz: the build of the fuzz targets failed" >&2
     exit 1
 fi
+[ "$seconds" != build ] || exit 0
 
 # Short host buffers for the text callback: the literal analysis it is checked
 # against copies the unread rest for every line. The 16-bit limits have their

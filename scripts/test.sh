@@ -34,6 +34,14 @@ run_step() {
     fi
 }
 
+# A job of the background's end, and what it wrote.
+wait_logged() {
+    local status=0
+    wait "$1" || status=$?
+    cat "$2" 2>/dev/null
+    return "$status"
+}
+
 # A preset's build, which says so first when its folder was never built.
 build_preset() {
     quib_say_first_build "build/$1"
@@ -72,9 +80,9 @@ trap cleanup EXIT
 
 # A new prefix takes one core for 20 s, or for about 2 minutes where 32-bit
 # code runs only emulated (Wine's 32-bit half of a 64-bit prefix): it is made
-# in the background from here on, while the native build, the fuzzers (which
-# leave a core free) and the Windows builds run. No build runs a Windows
-# program; ctest waits for the prefix (and makes it when run by hand).
+# in the background from here on, while the native build and the Windows
+# builds run. No build runs a Windows program; ctest waits for the prefix (and
+# makes it when run by hand).
 if [ -n "$wine_tests" ]; then
     if [ "$win" = win64 ]; then
         echo "Here 32-bit x86 programs run only under QEMU's emulator, about a minute of" \
@@ -115,7 +123,7 @@ if [ -z "$wine_tests" ] || [ "$win" != win32 ]; then
     if [ -n "$wine_tests" ]; then
         # The smoke of the 32-bit program (tests/e2e/smoke.sh): started in the
         # 64-bit prefix once it is ready (wine-run.sh waits for it), emulated,
-        # driven by the 64-bit quibctl; it runs beside the fuzzers.
+        # driven by the 64-bit quibctl; it runs beside the builds that follow.
         run_step "$win quibctl" cmake --build --preset "$win" --target quibctl
         smoke_log="$root/build/$win/smoke.log"
         (
@@ -129,8 +137,15 @@ if [ -z "$wine_tests" ] || [ "$win" != win32 ]; then
 fi
 
 # --- fuzzers ----------------------------------------------------------------
-if [ -x fuzz/run.sh ]; then
-    run_step "fuzzers" fuzz/run.sh "${QUIB_FUZZ_SECONDS:-20}"
+# Each target runs on one core for a fixed time. With the Windows tests, which
+# mostly wait on Wine (a fifth of a core on average), they run beside those
+# tests at the lowest priority, so that neither takes the other's time; they
+# are built first, like everything else, with both cores.
+fuzz_seconds=${QUIB_FUZZ_SECONDS:-20}
+if [ -n "$wine_tests" ]; then
+    run_step "fuzzers build" fuzz/run.sh build
+else
+    run_step "fuzzers" fuzz/run.sh "$fuzz_seconds"
 fi
 
 # --- Windows under Wine -------------------------------------------------------
@@ -141,15 +156,14 @@ else
     run_step "$win build" build_preset "$win"
     run_step "wine prefix (made in the background)" wait "$prefix_job"
     if [ -n "$smoke_job" ]; then
-        smoke_wait() {
-            local status=0
-            wait "$smoke_job" || status=$?
-            cat "$smoke_log" 2>/dev/null
-            return "$status"
-        }
-        run_step "win32 smoke (run in the background)" smoke_wait
+        run_step "win32 smoke (run in the background)" wait_logged "$smoke_job" "$smoke_log"
     fi
+    fuzz_log="$root/build/fuzz/run.log"
+    nice -n 19 fuzz/run.sh "$fuzz_seconds" >"$fuzz_log" 2>&1 &
+    fuzz_job=$!
+    background+=("$fuzz_job")
     run_step "$win tests" ctest --preset "$win" -j2
+    run_step "fuzzers (run beside the $win tests)" wait_logged "$fuzz_job" "$fuzz_log"
 fi
 
 echo

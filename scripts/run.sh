@@ -90,7 +90,7 @@ wine
 mkdir -p "$(dirname "$shot")"
 
 # How long quibctl waits for the window at each step, in ms; a program start
-# under an emulator takes about a minute of its own.
+# under an old emulator (QEMU 7.2) takes about a minute of its own.
 wait_ms=30000
 if quib_wine_emulated && [ "$(quib_windows_preset)" = win32 ]; then
     wait_ms=600000

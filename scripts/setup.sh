@@ -16,8 +16,15 @@ packages=(
 # 32-bit x86 programs (some virtual machines have IA-32 emulation turned off),
 # QEMU's user-mode emulator runs them instead, registered for their ELF
 # header, and 64-bit Wine runs Wine's own services natively.
-emulated=(qemu-user-static wine64)
+#
+# QEMU 7.2, Debian 12's own, does not honour MAP_FIXED_NOREPLACE: Wine's
+# 32-bit loader, which reserves the address space with it, then probes all
+# 4 GiB in 64 KiB steps, and every start of a 32-bit program costs about a
+# minute of processor time. QEMU 10 starts one in about a second; on Debian 12
+# it comes from Debian's backports, which apt uses only for the packages named
+# from there.
 binfmt=/proc/sys/fs/binfmt_misc
+qemu_fast=10
 
 runs_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
@@ -54,14 +61,64 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 install "${packages[@]}"
 
-if ! runs_i386; then
-  install "${emulated[@]}"
-  # The registration is lost when the machine restarts.
-  need_root "this kernel runs no 32-bit x86 programs; QEMU must be registered for them"
-  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-  if [ -e "$binfmt/qemu-i386" ]; then
-    echo 1 >"$binfmt/qemu-i386"
+qemu_version() {
+  qemu-i386-static --version 2>/dev/null | sed -n '1s/^.* version \([0-9]*\)\..*$/\1/p'
+}
+
+# QEMU for 32-bit x86 programs, in a version that starts them quickly where
+# the system has one; says whether it installed anything.
+install_qemu() {
+  local version changed=
+  [ -z "$(missing_of qemu-user-static)" ] || { install qemu-user-static; changed=1; }
+  version=$(qemu_version)
+  if [ "${version:-0}" -ge "$qemu_fast" ]; then
+    [ -z "$changed" ] || echo "setup: QEMU $version installed"
+    [ -n "$changed" ]
+    return
+  fi
+  local release
+  release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  if [ "$release" = bookworm ] && [ "$(id -u)" -ne 0 ]; then
+    echo "setup: QEMU $version starts each 32-bit program in about a minute, QEMU $qemu_fast" \
+      "from Debian's backports in a second; to install it, run once:  sudo $(readlink -f "$0")" >&2
+  elif [ "$release" = bookworm ]; then
+    local list=/etc/apt/sources.list.d/bookworm-backports.list
+    if ! apt-cache policy | grep -q 'bookworm-backports'; then
+      echo "setup: adding Debian's backports ($list), for QEMU $qemu_fast alone" >&2
+      echo 'deb http://deb.debian.org/debian bookworm-backports main' >"$list"
+    fi
+    echo "setup: installing QEMU from Debian's backports" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    if apt-get update -qq >/dev/null &&
+      apt-get install -y -qq --no-install-recommends qemu-user-static/bookworm-backports \
+        qemu-user/bookworm-backports qemu-user-binfmt/bookworm-backports >/dev/null; then
+      return 0
+    fi
+    echo "setup: QEMU from the backports could not be installed" >&2
+    echo "setup: QEMU $version stays: each start of a 32-bit program takes about a minute" >&2
   else
+    echo "setup: QEMU $version may take about a minute for each start of a 32-bit program" >&2
+  fi
+  [ -n "$changed" ]
+}
+
+# Where 32-bit programs run through QEMU: a kernel without IA-32 emulation, or
+# a machine where QEMU was registered for them on purpose.
+if ! runs_i386 || [ -e "$binfmt/qemu-i386" ]; then
+  install wine64
+  # The registration is lost when the machine restarts. It holds the
+  # emulator's file open, so a new QEMU needs a new registration.
+  if install_qemu && [ -e "$binfmt/qemu-i386" ]; then
+    echo -1 >"$binfmt/qemu-i386"
+  fi
+  if [ -e "$binfmt/qemu-i386" ]; then
+    [ "$(head -n 1 "$binfmt/qemu-i386")" = enabled ] || {
+      need_root "QEMU's registration for 32-bit x86 programs is turned off"
+      echo 1 >"$binfmt/qemu-i386"
+    }
+  else
+    need_root "this kernel runs no 32-bit x86 programs; QEMU must be registered for them"
+    [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
       >"$binfmt/register"
   fi

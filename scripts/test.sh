@@ -78,16 +78,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A new prefix takes one core for 20 s, or for about 2 minutes where 32-bit
-# code runs only emulated (Wine's 32-bit half of a 64-bit prefix): it is made
-# in the background from here on, while the native build and the Windows
-# builds run. No build runs a Windows program; ctest waits for the prefix (and
-# makes it when run by hand).
+# A new prefix takes one core for 20 s (30 s where 32-bit code runs only
+# emulated, 3 minutes with QEMU 7.2, for the 32-bit half of a 64-bit prefix):
+# it is made in the background from here on, while the native build and the
+# Windows builds run. No build runs a Windows program; ctest waits for the
+# prefix (and makes it when run by hand).
 if [ -n "$wine_tests" ]; then
     if [ "$win" = win64 ]; then
-        echo "Here 32-bit x86 programs run only under QEMU's emulator, about a minute of" \
-            "processor time per program start: the Windows tests run on the 64-bit build," \
-            "and the 32-bit program once, in a smoke test."
+        echo "Here 32-bit x86 programs run only under QEMU's emulator: the Windows tests run" \
+            "on the 64-bit build, and the 32-bit program once, in a smoke test."
     fi
     run_step "$win configure" quib_quiet cmake --preset "$win" -DQUIB_WINE_TESTS=ON
     prefix_start=$SECONDS

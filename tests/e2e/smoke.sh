@@ -11,8 +11,9 @@
 # 32-bit code runs only emulated, the 64-bit build's test run passes its own
 # wine-run.sh and quibctl.exe with the 32-bit build's folder: the 32-bit
 # program then runs in the 64-bit prefix (Wine's WoW64), emulated, while
-# quibctl runs at full speed. An emulated start takes about a minute, so the
-# waits are long; they end as soon as what they wait for is there.
+# quibctl runs at full speed. An emulated start takes about a minute with
+# QEMU 7.2, so the waits are long; they end as soon as what they wait for is
+# there.
 set -u
 run=$1
 folder=$2

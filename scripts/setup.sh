@@ -66,40 +66,40 @@ qemu_version() {
 }
 
 # QEMU for 32-bit x86 programs, in a version that starts them quickly where
-# the system has one; says whether it installed anything.
+# the system has one; true when it installed one.
 install_qemu() {
-  local version changed=
-  [ -z "$(missing_of qemu-user-static)" ] || { install qemu-user-static; changed=1; }
+  local version release list=/etc/apt/sources.list.d/bookworm-backports.list
   version=$(qemu_version)
-  if [ "${version:-0}" -ge "$qemu_fast" ]; then
-    [ -z "$changed" ] || echo "setup: QEMU $version installed"
-    [ -n "$changed" ]
-    return
-  fi
-  local release
+  [ "${version:-0}" -lt "$qemu_fast" ] || return 1
   release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
-  if [ "$release" = bookworm ] && [ "$(id -u)" -ne 0 ]; then
-    echo "setup: QEMU $version starts each 32-bit program in about a minute, QEMU $qemu_fast" \
-      "from Debian's backports in a second; to install it, run once:  sudo $(readlink -f "$0")" >&2
-  elif [ "$release" = bookworm ]; then
-    local list=/etc/apt/sources.list.d/bookworm-backports.list
+  if [ "$release" = bookworm ] && [ "$(id -u)" -eq 0 ]; then
     if ! apt-cache policy | grep -q 'bookworm-backports'; then
       echo "setup: adding Debian's backports ($list), for QEMU $qemu_fast alone" >&2
       echo 'deb http://deb.debian.org/debian bookworm-backports main' >"$list"
     fi
-    echo "setup: installing QEMU from Debian's backports" >&2
+    echo "setup: installing QEMU $qemu_fast from Debian's backports" >&2
     export DEBIAN_FRONTEND=noninteractive
     if apt-get update -qq >/dev/null &&
       apt-get install -y -qq --no-install-recommends qemu-user-static/bookworm-backports \
         qemu-user/bookworm-backports qemu-user-binfmt/bookworm-backports >/dev/null; then
       return 0
     fi
-    echo "setup: QEMU from the backports could not be installed" >&2
-    echo "setup: QEMU $version stays: each start of a 32-bit program takes about a minute" >&2
-  else
-    echo "setup: QEMU $version may take about a minute for each start of a 32-bit program" >&2
+    echo "setup: QEMU from Debian's backports could not be installed" >&2
+  elif [ "$release" = bookworm ] && [ -n "$version" ]; then
+    echo "setup: QEMU $version starts each 32-bit program in about a minute, QEMU $qemu_fast" \
+      "from Debian's backports in a second; to install it, run once:  sudo $(readlink -f "$0")" >&2
+    return 1
   fi
-  [ -n "$changed" ]
+  # The system's own QEMU.
+  local installed=1
+  if [ -z "$version" ]; then
+    install qemu-user-static
+    version=$(qemu_version)
+    installed=0
+  fi
+  [ "${version:-0}" -ge "$qemu_fast" ] ||
+    echo "setup: with QEMU $version each start of a 32-bit program may take about a minute" >&2
+  return $installed
 }
 
 # Where 32-bit programs run through QEMU: a kernel without IA-32 emulation, or

@@ -40,13 +40,13 @@
 
 namespace {
 
+using quib::standin::CallInvocation;
 using quib::standin::EnvironmentValue;
 using quib::standin::Export;
 using quib::standin::Invocation;
 using quib::standin::OwnedLocal;
 using quib::standin::OwnedModule;
 using quib::standin::Quoted;
-using quib::standin::QuotedArgument;
 using quib::standin::TimeOfDay;
 using quib::standin::ToStandardError;
 using quib::tracer::Recorder;
@@ -404,10 +404,6 @@ bool Usable(const char* plugin) {
     return plugin && plugin[0] != '\0';
 }
 
-std::string CallbackArgument(const void* callback, const char* name) {
-    return callback ? name : "null";
-}
-
 // How the recording takes a call on the calling thread: answered from the
 // script only when the stand-in would take a script line for it (a link
 // open on this thread and a usable name).
@@ -444,9 +440,8 @@ Host* Loaded() {
 }
 
 // QuibRegister and QuibUnregister, which differ only in the export.
-int32_t Registration(const char* name, Export e, QuibRegisterProc Host::*proc, const char* plugin) {
-    const std::string invocation =
-        Logged([&] { return Invocation(name, {QuotedArgument(plugin)}); });
+int32_t Registration(Export e, QuibRegisterProc Host::*proc, const char* plugin) {
+    const std::string invocation = Logged([&] { return CallInvocation(e, {.plugin = plugin}); });
     Host* h = Loaded();
     if (!h) {
         return -1;
@@ -461,11 +456,11 @@ extern "C" {
 int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                               QuibMessageCallback onMessage, QuibTextCallback onText) {
     const std::string invocation = Logged([&] {
-        return Invocation("InitDDE",
-                          {QuotedArgument(plugin),
-                           CallbackArgument(reinterpret_cast<const void*>(onStatus), "onStatus"),
-                           CallbackArgument(reinterpret_cast<const void*>(onMessage), "onMessage"),
-                           CallbackArgument(reinterpret_cast<const void*>(onText), "onText")});
+        return CallInvocation(Export::InitDDE,
+                              {.plugin = plugin,
+                               .onStatus = reinterpret_cast<const void*>(onStatus),
+                               .onMessage = reinterpret_cast<const void*>(onMessage),
+                               .onText = reinterpret_cast<const void*>(onText)});
     });
     std::string why;
     Host* h = nullptr;
@@ -516,7 +511,7 @@ int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
 }
 
 int32_t VELLQUIB_CALL KillDDE(void) {
-    Logged([] { return std::string("KillDDE()"); });
+    const std::string invocation = Logged([] { return CallInvocation(Export::KillDDE, {}); });
     Host* h = Loaded();
     if (!h) {
         return -1;
@@ -524,7 +519,7 @@ int32_t VELLQUIB_CALL KillDDE(void) {
     const bool closing = gLinkOpen && OnLinkThread();
     const int32_t result =
         Traced(Export::KillDDE, closing ? Recorder::Call::Closing : Recorder::Call::Comment,
-               "KillDDE()", [&] { return h->KillDDE(); });
+               invocation, [&] { return h->KillDDE(); });
     if (closing) {
         gLinkOpen = false;
         gLinkThread = 0;
@@ -536,18 +531,19 @@ int32_t VELLQUIB_CALL KillDDE(void) {
 }
 
 int32_t VELLQUIB_CALL QuibRegister(const char* plugin) {
-    return Registration("QuibRegister", Export::QuibRegister, &Host::QuibRegister, plugin);
+    return Registration(Export::QuibRegister, &Host::QuibRegister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibUnregister(const char* plugin) {
-    return Registration("QuibUnregister", Export::QuibUnregister, &Host::QuibUnregister, plugin);
+    return Registration(Export::QuibUnregister, &Host::QuibUnregister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* avatar,
                                       char* message) {
     const std::string invocation = Logged([&] {
-        return Invocation("QuibCommunicate", {QuotedArgument(plugin), std::to_string(mode),
-                                              QuotedArgument(avatar), QuotedArgument(message)});
+        return CallInvocation(
+            Export::QuibCommunicate,
+            {.plugin = plugin, .mode = mode, .avatar = avatar, .message = message});
     });
     Host* h = Loaded();
     if (!h) {
@@ -564,7 +560,7 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
 
 int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
     const std::string invocation =
-        Logged([&] { return Invocation("QuibGetAllText", {QuotedArgument(plugin)}); });
+        Logged([&] { return CallInvocation(Export::QuibGetAllText, {.plugin = plugin}); });
     Host* h = Loaded();
     if (!h) {
         return -1;
@@ -574,19 +570,18 @@ int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
 }
 
 int32_t VELLQUIB_CALL IsVellThere(void) {
-    Logged([] { return std::string("IsVellThere()"); });
+    const std::string invocation = Logged([] { return CallInvocation(Export::IsVellThere, {}); });
     Host* h = Loaded();
     if (!h || !h->IsVellThere) {
         return 0;
     }
-    return Traced(Export::IsVellThere, Recorder::Call::Comment, "IsVellThere()",
+    return Traced(Export::IsVellThere, Recorder::Call::Comment, invocation,
                   [&] { return h->IsVellThere(); });
 }
 
 int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
-    const std::string invocation = Logged([&] {
-        return Invocation("QuibSend", {QuotedArgument(plugin), QuotedArgument(command)});
-    });
+    const std::string invocation = Logged(
+        [&] { return CallInvocation(Export::QuibSend, {.plugin = plugin, .command = command}); });
     Host* h = Loaded();
     if (!h || !h->QuibSend) {
         return -1;

@@ -134,7 +134,9 @@ void HostServer::Log(char mark, const std::string& text, MemberId who) {
     log_(line);
 }
 
-void HostServer::CloseArea(MemberId id) {
+void HostServer::Forget(MemberId id) {
+    outbox_.erase(id);
+    woken_.erase(id);
     areas_.erase(id);
 }
 
@@ -205,9 +207,7 @@ void HostServer::Sweep() {
     for (MemberId id : gone) {
         Log('!', "the plug-in " + Who(id) + " is gone", 0);
         world_.Leave(id);
-        outbox_.erase(id);
-        woken_.erase(id);
-        CloseArea(id);
+        Forget(id);
     }
     if (!gone.empty()) {
         changed_();
@@ -225,9 +225,7 @@ LRESULT HostServer::Received(HWND from, const COPYDATASTRUCT& data) {
                 return FALSE;
             }
             reply.user = world_.Join(id, join->plugin, join->user);
-            outbox_.erase(id);
-            woken_.erase(id);
-            CloseArea(id);
+            Forget(id);
             if (!join->area.empty()) {
                 Area area;
                 area.mapping.reset(OpenFileMappingA(FILE_MAP_WRITE, FALSE, join->area.c_str()));
@@ -328,9 +326,7 @@ LRESULT CALLBACK HostServer::WireProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
             if (self->world_.Find(id)) {
                 self->Log('>', "KillDDE()", id);
                 self->world_.Leave(id);
-                self->outbox_.erase(id);
-                self->woken_.erase(id);
-                self->CloseArea(id);
+                self->Forget(id);
                 self->changed_();
             }
             return 0;

@@ -65,7 +65,8 @@ class HostServer {
     // it fits, else as a message of its own. Returns what the message in
     // progress returns (host_wire.h).
     LRESULT Reply(HWND to, const standin::wire::Reply& reply);
-    void CloseArea(MemberId id);
+    // Drops what waits for a plug-in, and its answer area.
+    void Forget(MemberId id);
     // Queues the news of every view for its plug-in and wakes it.
     void SpreadNews(MemberId except);
     void Queue(MemberId to, standin::wire::Event event);

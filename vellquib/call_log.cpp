@@ -1,7 +1,5 @@
 #include "call_log.h"
 
-#include "script.h"
-
 namespace quib::standin {
 
 bool CallLog::Open(const std::string& path) {
@@ -45,6 +43,27 @@ std::string Invocation(std::string_view name, std::initializer_list<std::string_
 
 std::string QuotedArgument(const char* text) {
     return text ? Quoted(text) : std::string("null");
+}
+
+std::string CallInvocation(Export what, const CallArgs& args) {
+    const auto callback = [](const void* p, const char* name) { return p ? name : "null"; };
+    const char* name = ExportName(what);
+    switch (what) {
+        case Export::InitDDE:
+            return Invocation(
+                name, {QuotedArgument(args.plugin), callback(args.onStatus, "onStatus"),
+                       callback(args.onMessage, "onMessage"), callback(args.onText, "onText")});
+        case Export::KillDDE:
+        case Export::IsVellThere:
+            return Invocation(name, {});
+        case Export::QuibCommunicate:
+            return Invocation(name, {QuotedArgument(args.plugin), std::to_string(args.mode),
+                                     QuotedArgument(args.avatar), QuotedArgument(args.message)});
+        case Export::QuibSend:
+            return Invocation(name, {QuotedArgument(args.plugin), QuotedArgument(args.command)});
+        default:
+            return Invocation(name, {QuotedArgument(args.plugin)});
+    }
 }
 
 }  // namespace quib::standin

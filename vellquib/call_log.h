@@ -4,11 +4,13 @@
 // vellquib/README.md ("Call log"). Plain C++; the caller supplies the time.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "owned.h"
+#include "script.h"
 
 namespace quib::standin {
 
@@ -41,5 +43,21 @@ std::string Invocation(std::string_view name, std::initializer_list<std::string_
 
 // A NUL-terminated argument as received: quoted, or null.
 std::string QuotedArgument(const char* text);
+
+// The arguments of one call as the plug-in passed them; those its export
+// does not take stay null.
+struct CallArgs {
+    const char* plugin = nullptr;
+    int16_t mode = 0;
+    char* avatar = nullptr;
+    char* message = nullptr;
+    const char* command = nullptr;
+    const void* onStatus = nullptr;  // InitDDE's callbacks
+    const void* onMessage = nullptr;
+    const void* onText = nullptr;
+};
+
+// The call as the log writes it: QuibCommunicate("Hello", 0, "Bob", "hi").
+std::string CallInvocation(Export what, const CallArgs& args);
 
 }  // namespace quib::standin

@@ -105,10 +105,6 @@ constexpr int kUnboundedRepeats = 1000;
 // How long a due text delivery may wait for the thread to dispatch messages.
 constexpr DWORD kLoopBoundMs = 2000;
 
-const char* const kApiNames[] = {"InitDDE",        "KillDDE",         "QuibRegister",
-                                 "QuibUnregister", "QuibCommunicate", "QuibGetAllText",
-                                 "IsVellThere",    "QuibSend"};
-
 int gLimit = 10;
 std::array<std::atomic<int>, static_cast<size_t>(Rule::Count)> gCounts{};
 std::atomic<int> gReported{0};  // reports since the last summary
@@ -116,7 +112,7 @@ bool gEnding = false;           // the process ends: fatal ends nothing more
 
 // A request as the plug-in sent it, and what the library left in its buffers.
 struct Request {
-    Api api = Api::QuibRegister;
+    Export api = Export::QuibRegister;
     std::string plugin, avatar, message, command;
     int16_t mode = 0;
     // QuibCommunicate: the sent bytes and the NUL after them, after the call.
@@ -261,12 +257,8 @@ void Assign(std::string& to, const char* from) {
     }
 }
 
-bool IsRequest(Api api) {
-    return api == Api::QuibCommunicate || api == Api::QuibGetAllText || api == Api::QuibSend;
-}
-
-bool TakesName(Api api) {
-    return api != Api::KillDDE && api != Api::IsVellThere;
+bool TakesName(Export api) {
+    return api != Export::KillDDE && api != Export::IsVellThere;
 }
 
 // Delivery waiting past its bound for the thread to dispatch messages.
@@ -295,7 +287,7 @@ void JudgeRepeat(const CallScope& call, const Request& now, const Request& befor
         s.repeats = 0;  // a new request
         return;
     }
-    const bool communicate = now.api == Api::QuibCommunicate;
+    const bool communicate = now.api == Export::QuibCommunicate;
     const bool sameArgs =
         now.api == before.api && now.plugin == before.plugin && now.mode == before.mode &&
         now.command == before.command &&
@@ -392,29 +384,6 @@ int ReadMode() {
     return mode;
 }
 
-std::string CallScope::Invocation() const {
-    const auto callback = [](const void* p, const char* name) { return p ? name : "null"; };
-    const char* name = kApiNames[static_cast<size_t>(api_)];
-    switch (api_) {
-        case Api::InitDDE:
-            return quib::standin::Invocation(
-                name, {QuotedArgument(args_.plugin), callback(args_.onStatus, "onStatus"),
-                       callback(args_.onMessage, "onMessage"), callback(args_.onText, "onText")});
-        case Api::KillDDE:
-        case Api::IsVellThere:
-            return std::string(name) + "()";
-        case Api::QuibCommunicate:
-            return quib::standin::Invocation(
-                name, {QuotedArgument(args_.plugin), std::to_string(args_.mode),
-                       QuotedArgument(args_.avatar), QuotedArgument(args_.message)});
-        case Api::QuibSend:
-            return quib::standin::Invocation(
-                name, {QuotedArgument(args_.plugin), QuotedArgument(args_.command)});
-        default:
-            return quib::standin::Invocation(name, {QuotedArgument(args_.plugin)});
-    }
-}
-
 void CallScope::Enter() {
     const DWORD me = ThisThread();
     const DWORD owner = gOwner.load(std::memory_order_relaxed);
@@ -427,18 +396,18 @@ void CallScope::Enter() {
     State& s = gState;
     // IsVellThere may come from anywhere on the link's thread, callbacks
     // included: on an open link with no delivery waiting nothing is judged.
-    if (api_ == Api::IsVellThere && s.open && s.pending.empty()) {
+    if (api_ == Export::IsVellThere && s.open && s.pending.empty()) {
         return;
     }
     entered_ = true;
     if (!s.pending.empty()) {
         CheckDeliveries(this);
     }
-    if (s.depth > 0 && api_ != Api::IsVellThere) {
+    if (s.depth > 0 && api_ != Export::IsVellThere) {
         Report(Rule::CallInCallback, this,
                std::string("called inside ") + (gCallback ? gCallback : "a callback"));
     }
-    if (api_ == Api::InitDDE) {
+    if (api_ == Export::InitDDE) {
         if (s.open) {
             Report(Rule::InitTwice, this, "called while the link it opened is open");
         } else if (s.killed) {
@@ -450,7 +419,7 @@ void CallScope::Enter() {
             Report(Rule::CallAfterKill, this, "called after KillDDE closed the link");
         } else if (!s.everInit) {
             Report(Rule::CallBeforeInit, this, "called before InitDDE");
-        } else if (api_ != Api::KillDDE) {
+        } else if (api_ != Export::KillDDE) {
             Report(Rule::CallBeforeInit, this, "called though InitDDE opened no link");
         }
     }
@@ -463,7 +432,7 @@ void CallScope::Enter() {
         }
     }
     size_t lengths[2] = {};  // of the two buffers
-    if (api_ == Api::QuibCommunicate) {
+    if (api_ == Export::QuibCommunicate) {
         char* const buffers[] = {args_.avatar, args_.message};
         const char* const names[] = {"avatar", "message"};
         for (size_t i = 0; i < 2; ++i) {
@@ -476,10 +445,10 @@ void CallScope::Enter() {
                     std::string("called with an ") + names[i] + " buffer that cannot be written");
             }
         }
-    } else if (api_ == Api::QuibSend && !args_.command) {
+    } else if (api_ == Export::QuibSend && !args_.command) {
         Report(Rule::NullArgument, this, "called with a null command");
     }
-    if (s.depth == 0 && api_ == Api::QuibRegister) {
+    if (s.depth == 0 && api_ == Export::QuibRegister) {
         s.registeredSince = true;
     }
     if (s.depth == 0 && s.open && IsRequest(api_)) {
@@ -504,7 +473,7 @@ void CallScope::Leave() noexcept {
     try {
         State& s = gState;
         --s.depth;
-        if (api_ == Api::InitDDE && s.depth == 0) {
+        if (api_ == Export::InitDDE && s.depth == 0) {
             if (!s.everInit) {
                 std::atexit(&AtProcessEnd);
             }
@@ -517,7 +486,7 @@ void CallScope::Leave() noexcept {
                 gOwner.store(GetCurrentThreadId());
                 UpdateQuiet();
             }
-        } else if (api_ == Api::KillDDE && s.open && !PluginLink::CallerOwnsLink()) {
+        } else if (api_ == Export::KillDDE && s.open && !PluginLink::CallerOwnsLink()) {
             s.open = false;
             s.killed = true;
             s.pending.clear();
@@ -530,7 +499,7 @@ void CallScope::Leave() noexcept {
             // The bytes left are judged by the next request only after a
             // status that asks for a repetition.
             const bool ended = r.statusCame && r.status == VELLQUIB_STATUS_OK;
-            if (r.api == Api::QuibCommunicate && args_.avatar && args_.message && !ended) {
+            if (r.api == Export::QuibCommunicate && args_.avatar && args_.message && !ended) {
                 r.avatarLeft.assign(args_.avatar, r.avatar.size() + 1);
                 r.messageLeft.assign(args_.message, r.message.size() + 1);
             } else {

@@ -27,32 +27,10 @@
 #include <intrin.h>
 #endif
 
+#include "call_log.h"
+#include "script.h"
+
 namespace quib::standin::check {
-
-// The exports, in the order of the interface header.
-enum class Api : uint8_t {
-    InitDDE,
-    KillDDE,
-    QuibRegister,
-    QuibUnregister,
-    QuibCommunicate,
-    QuibGetAllText,
-    IsVellThere,
-    QuibSend
-};
-
-// The arguments of one call as received; those its export does not take
-// stay null.
-struct Args {
-    const char* plugin = nullptr;
-    int16_t mode = 0;
-    char* avatar = nullptr;
-    char* message = nullptr;
-    const char* command = nullptr;
-    const void* onStatus = nullptr;  // InitDDE's callbacks
-    const void* onMessage = nullptr;
-    const void* onText = nullptr;
-};
 
 // The exit code of a process ended by VELLQUIB_CHECK=fatal.
 inline constexpr unsigned kFatalExitCode = 86;
@@ -97,8 +75,8 @@ extern const char* gCallback;
 // One call into the library, from its start to its return.
 class CallScope {
   public:
-    CallScope(Api api, const Args& args) : api_(api), args_(args) {
-        if (On() && !(api == Api::IsVellThere && gQuiet.load(std::memory_order_relaxed) &&
+    CallScope(Export api, const CallArgs& args) : api_(api), args_(args) {
+        if (On() && !(api == Export::IsVellThere && gQuiet.load(std::memory_order_relaxed) &&
                       gOwner.load(std::memory_order_relaxed) == ThisThread())) {
             Enter();
         }
@@ -112,14 +90,14 @@ class CallScope {
     CallScope& operator=(const CallScope&) = delete;
 
     // The call as the log writes it.
-    std::string Invocation() const;
+    std::string Invocation() const { return CallInvocation(api_, args_); }
 
   private:
     void Enter();
     void Leave() noexcept;
 
-    Api api_;
-    Args args_;
+    Export api_;
+    CallArgs args_;
     bool entered_ = false;
     bool tracked_ = false;  // a request whose repetition is judged
 };

@@ -23,9 +23,10 @@
 namespace {
 
 using quib::standin::Answerer;
+using quib::standin::CallArgs;
+using quib::standin::Export;
 using quib::standin::PluginLink;
 using Check = quib::standin::check::CallScope;
-using quib::standin::check::Api;
 
 // InitDDE's results besides 0 and the configured ones.
 constexpr int16_t kAlreadyOpen = 2;
@@ -68,8 +69,11 @@ int32_t MinusOneOnFailure(Body body) noexcept {
     }
 }
 
-std::string CallbackArgument(const void* callback, const char* name) {
-    return callback ? name : "null";
+// Logs a call as received and starts its check, which lasts until the
+// export returns.
+Check Received(Export what, const CallArgs& args) {
+    quib::standin::LogCall(quib::standin::CallInvocation(what, args));
+    return Check(what, args);
 }
 
 // Reads the script into gScript unless it is read already. False, with the
@@ -109,7 +113,7 @@ int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallbac
         if (!LoadScript(*scriptPath)) {
             return kScriptUnusable;
         }
-        answer = gScript->Next(quib::standin::Export::InitDDE);
+        answer = gScript->Next(Export::InitDDE);
         if (answer && answer->initResult != 0) {
             quib::standin::LogNote("script line " + std::to_string(answer->line) +
                                    ": InitDDE returns " + std::to_string(answer->initResult));
@@ -148,11 +152,7 @@ int16_t Open(const char* plugin, QuibStatusCallback onStatus, QuibMessageCallbac
 // QuibRegister and QuibUnregister.
 int32_t Registration(quib::standin::Export what, const char* plugin) {
     return MinusOneOnFailure([&]() -> int32_t {
-        quib::standin::LogCall(quib::standin::Invocation(quib::standin::ExportName(what),
-                                                         {quib::standin::QuotedArgument(plugin)}));
-        const Check check(
-            what == quib::standin::Export::QuibRegister ? Api::QuibRegister : Api::QuibUnregister,
-            {.plugin = plugin});
+        const Check check = Received(what, {.plugin = plugin});
         Answerer* a = OwnAnswerer();
         if (!a || !Usable(plugin)) {
             return -1;
@@ -171,23 +171,18 @@ extern "C" {
 int16_t VELLQUIB_CALL InitDDE(const char* plugin, QuibStatusCallback onStatus,
                               QuibMessageCallback onMessage, QuibTextCallback onText) {
     return static_cast<int16_t>(MinusOneOnFailure([&]() -> int32_t {
-        quib::standin::LogCall(quib::standin::Invocation(
-            "InitDDE", {quib::standin::QuotedArgument(plugin),
-                        CallbackArgument(reinterpret_cast<const void*>(onStatus), "onStatus"),
-                        CallbackArgument(reinterpret_cast<const void*>(onMessage), "onMessage"),
-                        CallbackArgument(reinterpret_cast<const void*>(onText), "onText")}));
-        const Check check(Api::InitDDE, {.plugin = plugin,
-                                         .onStatus = reinterpret_cast<const void*>(onStatus),
-                                         .onMessage = reinterpret_cast<const void*>(onMessage),
-                                         .onText = reinterpret_cast<const void*>(onText)});
+        const Check check =
+            Received(Export::InitDDE, {.plugin = plugin,
+                                       .onStatus = reinterpret_cast<const void*>(onStatus),
+                                       .onMessage = reinterpret_cast<const void*>(onMessage),
+                                       .onText = reinterpret_cast<const void*>(onText)});
         return Open(plugin, onStatus, onMessage, onText);
     }));
 }
 
 int32_t VELLQUIB_CALL KillDDE(void) {
     return MinusOneOnFailure([]() -> int32_t {
-        quib::standin::LogCall("KillDDE()");
-        const Check check(Api::KillDDE, {});
+        const Check check = Received(Export::KillDDE, {});
         if (!OwnAnswerer()) {
             return -1;
         }
@@ -197,22 +192,19 @@ int32_t VELLQUIB_CALL KillDDE(void) {
 }
 
 int32_t VELLQUIB_CALL QuibRegister(const char* plugin) {
-    return Registration(quib::standin::Export::QuibRegister, plugin);
+    return Registration(Export::QuibRegister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibUnregister(const char* plugin) {
-    return Registration(quib::standin::Export::QuibUnregister, plugin);
+    return Registration(Export::QuibUnregister, plugin);
 }
 
 int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* avatar,
                                       char* message) {
     return MinusOneOnFailure([&]() -> int32_t {
-        quib::standin::LogCall(quib::standin::Invocation(
-            "QuibCommunicate",
-            {quib::standin::QuotedArgument(plugin), std::to_string(mode),
-             quib::standin::QuotedArgument(avatar), quib::standin::QuotedArgument(message)}));
-        const Check check(Api::QuibCommunicate,
-                          {.plugin = plugin, .mode = mode, .avatar = avatar, .message = message});
+        const Check check =
+            Received(Export::QuibCommunicate,
+                     {.plugin = plugin, .mode = mode, .avatar = avatar, .message = message});
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
@@ -220,7 +212,7 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
         if (!Usable(plugin) || !avatar || !message) {
             return a->Refuse();
         }
-        return a->Answer({.what = quib::standin::Export::QuibCommunicate,
+        return a->Answer({.what = Export::QuibCommunicate,
                           .plugin = plugin,
                           .mode = mode,
                           .avatar = avatar,
@@ -230,23 +222,19 @@ int32_t VELLQUIB_CALL QuibCommunicate(const char* plugin, int16_t mode, char* av
 
 int32_t VELLQUIB_CALL QuibGetAllText(const char* plugin) {
     return MinusOneOnFailure([&]() -> int32_t {
-        quib::standin::LogCall(
-            quib::standin::Invocation("QuibGetAllText", {quib::standin::QuotedArgument(plugin)}));
-        const Check check(Api::QuibGetAllText, {.plugin = plugin});
+        const Check check = Received(Export::QuibGetAllText, {.plugin = plugin});
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
         }
-        return Usable(plugin)
-                   ? a->Answer({.what = quib::standin::Export::QuibGetAllText, .plugin = plugin})
-                   : a->Refuse();
+        return Usable(plugin) ? a->Answer({.what = Export::QuibGetAllText, .plugin = plugin})
+                              : a->Refuse();
     });
 }
 
 int32_t VELLQUIB_CALL IsVellThere(void) {
     return MinusOneOnFailure([]() -> int32_t {
-        quib::standin::LogCall("IsVellThere()");
-        const Check check(Api::IsVellThere, {});
+        const Check check = Received(Export::IsVellThere, {});
         const Answerer* a = OwnAnswerer();
         return a && a->HostThere() ? 1 : 0;
     });
@@ -254,18 +242,14 @@ int32_t VELLQUIB_CALL IsVellThere(void) {
 
 int32_t VELLQUIB_CALL QuibSend(const char* plugin, const char* command) {
     return MinusOneOnFailure([&]() -> int32_t {
-        quib::standin::LogCall(quib::standin::Invocation(
-            "QuibSend",
-            {quib::standin::QuotedArgument(plugin), quib::standin::QuotedArgument(command)}));
-        const Check check(Api::QuibSend, {.plugin = plugin, .command = command});
+        const Check check = Received(Export::QuibSend, {.plugin = plugin, .command = command});
         Answerer* a = OwnAnswerer();
         if (!a) {
             return -1;
         }
-        return Usable(plugin) && command ? a->Answer({.what = quib::standin::Export::QuibSend,
-                                                      .plugin = plugin,
-                                                      .command = command})
-                                         : a->Refuse();
+        return Usable(plugin) && command
+                   ? a->Answer({.what = Export::QuibSend, .plugin = plugin, .command = command})
+                   : a->Refuse();
     });
 }
 
